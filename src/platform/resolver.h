@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,9 @@ class Resolver {
   // First IPv4 address of `host` (network byte order). False when none.
   // Thread-safe: range workers resolve concurrently.
   virtual bool ResolveFirst(const std::string& host, uint32_t* address) = 0;
-  // A records of `host` in answer order, alias records skipped.
+  // A records of `host` in answer order, alias records skipped. kNone when
+  // the name does not exist or has no A record, kFailed when the question
+  // got no usable answer. A dotted IPv4 address answers itself.
   virtual LookupOutcome LookupA(const std::string& host,
                                 std::vector<uint32_t>* addresses) = 0;
 };
@@ -35,7 +38,7 @@ class SystemResolver : public Resolver {
 };
 
 // Asks one given nameserver (for example dnsmasq on a loopback port) for both
-// questions with res_nquery.
+// questions with res_nquery; ResolveFirst takes the first A record.
 class DnsServerResolver : public Resolver {
  public:
   DnsServerResolver(std::string nameserver_ipv4, uint16_t port);
@@ -48,19 +51,25 @@ class DnsServerResolver : public Resolver {
   uint16_t port_;
 };
 
-// Fixed answers for tests: host -> addresses. Dotted addresses answer
-// themselves; unknown hosts give kNone.
+// Fixed answers for tests: host -> addresses (host names match without regard
+// to ASCII case). Dotted addresses answer themselves; unknown hosts give kNone.
+// FailLookups makes LookupA fail while ResolveFirst keeps answering, as when
+// the DNS query fails but the system's host look-up still works. Thread-safe.
 class StaticResolver : public Resolver {
  public:
   void Add(const std::string& host, std::vector<uint32_t> addresses);
-  void FailLookups(bool fail) { fail_ = fail; }
+  void FailLookups(bool fail);
   bool ResolveFirst(const std::string& host, uint32_t* address) override;
   LookupOutcome LookupA(const std::string& host,
                         std::vector<uint32_t>* addresses) override;
 
  private:
-  std::vector<std::pair<std::string, std::vector<uint32_t>>> hosts_;
-  bool fail_ = false;
+  // Null when the host is unknown. REQUIRES: mutex_ is held.
+  const std::vector<uint32_t>* Find(const std::string& host) const;
+
+  mutable std::mutex mutex_;
+  std::vector<std::pair<std::string, std::vector<uint32_t>>> hosts_;  // GUARDED_BY(mutex_)
+  bool fail_ = false;  // GUARDED_BY(mutex_)
 };
 
 // Process-wide resolver; never null (a SystemResolver until one is installed).
