@@ -188,8 +188,9 @@ TEST(ParseDnsAnswerATest, Table) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
     // An exact-size copy, so the sanitizers catch any read past the end.
-    std::unique_ptr<unsigned char[]> copy(new unsigned char[c.message.size() + 1]);
-    std::memcpy(copy.get(), c.message.data(), c.message.size());
+    std::unique_ptr<unsigned char[]> copy(new unsigned char[c.message.size()]);
+    if (!c.message.empty())
+      std::memcpy(copy.get(), c.message.data(), c.message.size());
     std::vector<uint32_t> addresses = {Ip("9.9.9.9")};
     EXPECT_EQ(c.ok, ParseDnsAnswerA(c.message.empty() ? nullptr : copy.get(),
                                     static_cast<int>(c.message.size()),
@@ -210,8 +211,8 @@ TEST(ParseDnsAnswerATest, MutatedAnswersNeverReadOutsideTheMessage) {
     int edits = 1 + rng() % 4;
     for (int i = 0; i < edits; ++i) m[rng() % m.size()] = static_cast<unsigned char>(rng());
     m.resize(rng() % (m.size() + 1));
-    std::unique_ptr<unsigned char[]> copy(new unsigned char[m.size() + 1]);
-    std::memcpy(copy.get(), m.data(), m.size());
+    std::unique_ptr<unsigned char[]> copy(new unsigned char[m.size()]);
+    if (!m.empty()) std::memcpy(copy.get(), m.data(), m.size());
     std::vector<uint32_t> addresses;
     if (ParseDnsAnswerA(copy.get(), static_cast<int>(m.size()), &addresses)) {
       EXPECT_LE(addresses.size(), 4u);
