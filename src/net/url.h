@@ -30,6 +30,11 @@ uint16_t GetUrlPort(std::u16string_view host_token);
 // The host name of a host token: the text before its first ":".
 std::u16string HostNameOfToken(std::u16string_view host_token);
 
+// Host field = the text between the second and third "/"; its ":" part gives
+// the port (atoi; 80 when there is no port text). Path = "/" followed by
+// everything after the host field ("/" plus the host field when nothing
+// follows it). A URL with no "/" at all has no host: host empty, port 80,
+// path "/".
 UrlParts SplitUrl(std::u16string_view url);
 
 // Percent-encodes every byte but ASCII letters, digits and . / - _ : ( ).
@@ -39,8 +44,11 @@ std::string UrlEncode(std::string_view bytes);
 // followed by two hexadecimal digits is kept literally.
 std::string UrlDecode(std::string_view bytes);
 
-// UTF-8 to the wire code page; at most 6999 bytes of output (the 7000-byte
-// buffer holds the terminator too); characters the code page lacks become "?".
+// UTF-8 to the wire code page; characters the code page lacks become "?".
+// At most 6999 bytes of output (the 7000-byte buffer holds the terminator
+// too); a longer result is cut before the first character that does not fit
+// whole, never inside a double-byte character. NUL bytes are kept, so a later
+// name check sees them.
 std::string Utf8ToAnsi(std::string_view utf8);
 
 }  // namespace vespar
