@@ -43,8 +43,9 @@ class ScriptedPrompt : public Prompt {
     PromptButtons buttons;
   };
 
-  // Answers given to the questions in order; when the script runs out, Ok for
-  // kOk, Cancel for kOkCancel and No for kYesNo.
+  // Replaces the answers still to give; they answer the next questions in
+  // order. When the script runs out: Ok for kOk, Cancel for kOkCancel and No
+  // for kYesNo.
   void Script(std::vector<PromptAnswer> answers);
   std::vector<Asked> asked() const;
 
@@ -57,19 +58,27 @@ class ScriptedPrompt : public Prompt {
   std::vector<Asked> asked_;          // GUARDED_BY(mutex_)
 };
 
-// Writes every box as one line "caption: text" on standard error. Yes/No and
-// OK/Cancel questions are read from the terminal; when standard input is not a
-// terminal, or a fixed answer was set, that answer is used without reading.
+// Writes every box as one line "caption: text" on standard error (every run
+// of CR and LF shown as one blank). Yes/No and OK/Cancel questions add
+// "[y/N]" and read the answer from standard input when it is a terminal
+// ("y" or "yes" is Yes/OK, anything else No/Cancel). With a fixed answer, or
+// when standard input is not a terminal, the question is answered without
+// reading: the fixed answer, else No/Cancel. The descriptors can be chosen for
+// tests.
 class TerminalPrompt : public Prompt {
  public:
   enum class Fixed { kNone, kYes, kNo };
-  explicit TerminalPrompt(Fixed fixed = Fixed::kNone) : fixed_(fixed) {}
+  explicit TerminalPrompt(Fixed fixed = Fixed::kNone, int input_fd = 0,
+                          int output_fd = 2)
+      : fixed_(fixed), input_fd_(input_fd), output_fd_(output_fd) {}
   PromptAnswer Ask(const std::u16string& text, const std::u16string& caption,
                    PromptButtons buttons) override;
 
  private:
   std::mutex mutex_;
-  Fixed fixed_;
+  const Fixed fixed_;
+  const int input_fd_;   // borrowed
+  const int output_fd_;  // borrowed
 };
 
 }  // namespace vespar
