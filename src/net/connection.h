@@ -38,6 +38,10 @@ int OpenSocket(Connection& c);
 // Shuts down and closes the socket if open. Always 0; safe to repeat.
 int CloseSocket(Connection& c);
 
+// How long ConnectTimeout waits for timeout_ms: whole seconds, the rest
+// dropped (999 ms or less: 0, one look without waiting).
+int ConnectWaitMs(int timeout_ms);
+
 // Result of ConnectTimeout when `interrupt_fd` turned readable first; the
 // socket stays open.
 constexpr int kConnectInterrupted = -2;
@@ -49,6 +53,13 @@ constexpr int kConnectInterrupted = -2;
 // is not -1 and becomes readable while waiting, returns kConnectInterrupted.
 int ConnectTimeout(Connection& c, uint16_t port, uint32_t address_net,
                    int timeout_ms, int interrupt_fd = -1);
+
+// The directory crawl's variant: connects in blocking mode (the system's own
+// connect limit applies), then checks once, waiting up to timeout_ms in whole
+// seconds, that the socket is writable. Same results as ConnectTimeout; the
+// socket is left in blocking mode.
+int ConnectBlocking(Connection& c, uint16_t port, uint32_t address_net,
+                    int timeout_ms);
 
 enum class ResolveLog { kQuiet, kLogFailure };
 
