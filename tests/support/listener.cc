@@ -163,6 +163,9 @@ void Listener::Run() {
     close(fd);
   }
   Close();  // a stopped server refuses every later connect
+  std::lock_guard<std::mutex> lock(mutex_);
+  running_ = false;  // releases a SetMode() waiting for this thread
+  applied_cv_.notify_all();
 }
 
 }  // namespace vespar::testing
