@@ -381,7 +381,7 @@ TEST_F(ResolveTest, ProbeServer) {
   BoundSocket refusing(-1);
   std::string open_port = std::to_string(listening.port());
   std::string closed_port = std::to_string(refusing.port());
-  static const struct {
+  const struct {
     std::string url;
     int result;
   } kCases[] = {
