@@ -22,10 +22,10 @@ namespace vespar {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::BoundSocket;
-using testing::LoopbackAddress;
-using testing::ScriptedPeer;
-using testing::WaitReady;
+using net_testing::BoundSocket;
+using net_testing::LoopbackAddress;
+using net_testing::ScriptedPeer;
+using net_testing::WaitReady;
 
 uint32_t Address(const char* dotted) {
   in_addr a{};

@@ -15,8 +15,8 @@ namespace {
 
 using namespace std::string_literals;
 using namespace std::string_view_literals;
-using testing::LoopbackAddress;
-using testing::ScriptedPeer;
+using net_testing::LoopbackAddress;
+using net_testing::ScriptedPeer;
 
 std::string Printable(std::string_view bytes) {
   std::string out;

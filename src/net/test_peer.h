@@ -23,7 +23,7 @@
 #include <thread>
 #include <vector>
 
-namespace vespar::testing {
+namespace vespar::net_testing {
 
 inline uint32_t LoopbackAddress() { return htonl(INADDR_LOOPBACK); }
 
@@ -165,4 +165,4 @@ class ScriptedPeer {
   std::thread thread_;
 };
 
-}  // namespace vespar::testing
+}  // namespace vespar::net_testing
