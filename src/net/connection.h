@@ -43,7 +43,7 @@ int CloseSocket(Connection& c);
 int ConnectWaitMs(int timeout_ms);
 
 // Result of ConnectTimeout when `interrupt_fd` turned readable first; the
-// socket stays open.
+// socket stays open (still non-blocking) for the caller to close.
 constexpr int kConnectInterrupted = -2;
 
 // Connects without blocking longer than timeout_ms, applied in whole seconds

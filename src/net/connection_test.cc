@@ -120,6 +120,17 @@ TEST(ConnectionTest, OpenSocketAgainClosesTheEarlierConnection) {
   EXPECT_TRUE(ended);
 }
 
+TEST(ConnectionTest, DestroyingTheConnectionClosesItsSocket) {
+  ScriptedPeer peer({.end = ScriptedPeer::End::kStall});
+  {
+    Connection c;
+    Connected(c, peer.port());
+  }
+  bool ended = false;
+  EXPECT_EQ(peer.Request(&ended), "");
+  EXPECT_TRUE(ended);
+}
+
 TEST(ConnectionTest, CloseSocketIsSafeToRepeat) {
   Connection c;
   EXPECT_EQ(CloseSocket(c), 0);
