@@ -65,9 +65,9 @@ struct CPartRecord {
   CPartRecord& operator=(const CPartRecord& other);
   virtual ~CPartRecord();
 
-  // Opens localPath + ".tmp" for writing, created when missing and kept when
-  // present. Returns false (errno set) on failure.
-  bool OpenPartFile();
+  // Opens localPath + ".tmp" for writing through the file seam, created when
+  // missing and kept when present. 0, or the errno of the failure.
+  int OpenPartFile();
   void ClosePartFile();
 };
 
@@ -78,7 +78,15 @@ struct CPartWorker : CPartConnection {
   std::atomic<ThreadId> workerThreadId{0};
   std::atomic<bool> stopRequested{false};
   std::unique_ptr<ManualResetEvent> writeDone;
+  // Set by the manager before it signals writeDone: 0 when the block handed
+  // over reached the file, else the errno of the failed write. A front end
+  // reads it to name the cause of error 22.
+  std::atomic<int> writeError{0};
   CDownloadManager* manager = nullptr;
+  // Delay before the next restart after a failure (0: none yet). Grows while
+  // restarts fail and is cleared when bytes of this part are written.
+  // Manager thread only.
+  int retryDelayMs = 0;
 
   ~CPartWorker() override;
 };

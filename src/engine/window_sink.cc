@@ -12,6 +12,7 @@ bool RecordingWindowSink::Post(uint32_t msg, uintptr_t wParam, intptr_t lParam,
     std::lock_guard<std::mutex> lock(mutex_);
     if (refuse_) return false;
     messages_.push_back(Message{msg, wParam, lParam, deleter});
+    times_.push_back(std::chrono::steady_clock::now());
   }
   cv_.notify_all();
   return true;
@@ -62,6 +63,11 @@ std::vector<Message> RecordingWindowSink::Snapshot() const {
   std::vector<Message> copy = messages_;
   for (Message& m : copy) m.deleter = nullptr;
   return copy;
+}
+
+std::chrono::steady_clock::time_point RecordingWindowSink::TimeOf(size_t i) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return times_.at(i);
 }
 
 size_t RecordingWindowSink::Count(uint32_t msg) const {

@@ -76,11 +76,14 @@ class RecordingWindowSink : public WindowSink {
   Message at(size_t i) const;
   std::vector<Message> Snapshot() const;
   size_t Count(uint32_t msg) const;
+  // When message i arrived.
+  std::chrono::steady_clock::time_point TimeOf(size_t i) const;
 
  private:
   mutable std::mutex mutex_;
   std::condition_variable cv_;
   std::vector<Message> messages_;  // GUARDED_BY(mutex_)
+  std::vector<std::chrono::steady_clock::time_point> times_;  // GUARDED_BY(mutex_)
   bool refuse_ = false;            // GUARDED_BY(mutex_)
 };
 
