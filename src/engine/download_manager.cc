@@ -178,8 +178,9 @@ void CDownloadManager::OnQuit() {
 }
 
 void CDownloadManager::OnWorkerExited() {
+  int32_t left = CountWorkerEnd();
   store_->Checkpoint(*this, CheckpointReason::kPartEnded);
-  if (CountWorkerEnd() == 0 && !quitting) Notify(DLGN_IDLE);
+  if (left == 0 && !quitting) Notify(DLGN_IDLE);
 }
 
 void CDownloadManager::OnCancelAll() {
@@ -195,8 +196,9 @@ void CDownloadManager::OnCancelAll() {
 
 void CDownloadManager::OnPartCancelled(CPartWorker* part) {
   part->state = PART_FAILED;
+  int32_t left = CountWorkerEnd();
   store_->Checkpoint(*this, CheckpointReason::kPartEnded);
-  if (CountWorkerEnd() == 0) Notify(DLGN_CANCELLED);
+  if (left == 0) Notify(DLGN_CANCELLED);
 }
 
 void CDownloadManager::OnStart() {
