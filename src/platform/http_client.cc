@@ -1,10 +1,11 @@
 #include "src/platform/http_client.h"
 
-#include <curl/curl.h>
-
 #include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
+
+#include <curl/curl.h>
 
 namespace vespar {
 namespace {
@@ -54,6 +55,17 @@ bool NeedsEscape(unsigned char c) {
     default:
       return false;
   }
+}
+
+// Proxies come from the environment as with any command-line client, but a
+// loopback address is always reached directly.
+std::string NoProxyList() {
+  std::string list = "localhost,127.0.0.0/8,::1";
+  for (const char* name : {"no_proxy", "NO_PROXY"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) return list + "," + value;
+  }
+  return list;
 }
 
 }  // namespace
@@ -109,6 +121,8 @@ HttpGetResult HttpGet(const HttpGetRequest& request, const HttpBlockCallback& on
   curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
   curl_easy_setopt(c, CURLOPT_USERAGENT, request.agent.c_str());
   curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
+  const std::string no_proxy = NoProxyList();
+  curl_easy_setopt(c, CURLOPT_NOPROXY, no_proxy.c_str());
   curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request.connectTimeoutMs));
   curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);

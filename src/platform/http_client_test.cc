@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -283,6 +284,25 @@ TEST(HttpClientTest, RefusedConnectionGivesCouldNotConnect) {
   HttpGetResult result = Get(request, &got);
   EXPECT_EQ(result.error, kHttpErrorBase + 7);
   EXPECT_EQ(result.status, 0);
+}
+
+TEST(HttpClientTest, LoopbackIsNeverSentThroughAProxy) {
+  // A proxy that does not exist: a request through it would fail.
+  const char* saved = std::getenv("http_proxy");
+  std::string saved_value = saved ? saved : "";
+  setenv("http_proxy", "http://127.0.0.1:1", 1);
+  CannedServer server({{Answer("200 OK", "direct")}});
+  HttpGetRequest request;
+  request.url = server.url("/vespar.ini");
+  Collected got;
+  HttpGetResult result = Get(request, &got);
+  if (saved) {
+    setenv("http_proxy", saved_value.c_str(), 1);
+  } else {
+    unsetenv("http_proxy");
+  }
+  EXPECT_EQ(result.error, 0);
+  EXPECT_EQ(got.body, "direct");
 }
 
 TEST(HttpClientTest, EscapeRequestUrlEncodesOnlyWhatAUrlCannotCarry) {
