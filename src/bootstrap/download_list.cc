@@ -16,6 +16,9 @@ namespace vespar {
 namespace {
 
 constexpr size_t kReceiveBuffer = 4096;
+// A listing is read whole into memory; a larger length is taken for a broken
+// head rather than a folder (64 MiB is some half a million links).
+constexpr int64_t kMaxListingBytes = 64 << 20;
 
 void Fail(std::u16string_view text) {
   ShowMessage(std::u16string(text), std::u16string(kCrawlFailedCaption));
@@ -106,6 +109,9 @@ int64_t CrawlFolder(std::u16string_view base, std::u16string_view folder_path,
   if (head.outcome == ListingHeadOutcome::kNotFound) {
     Fail(u"Not found " + std::u16string(folder_path) + u"- folder download");
     return kCrawlNotFound;
+  }
+  if (head.outcome == ListingHeadOutcome::kOk && head.contentLength > kMaxListingBytes) {
+    head.outcome = ListingHeadOutcome::kLengthBroken;
   }
   if (head.outcome != ListingHeadOutcome::kOk) {
     Fail(u"Http parsing error - folder download");

@@ -41,8 +41,11 @@ int BuildDownloadList(std::u16string_view content_list_url,
 // of `base` on the port the base names (80 when none) and puts the decoded
 // names of the files it links directly into *names, in link order. Returns
 // the Content-Length when at least one file was found, else a negative
-// CrawlResult (-5, -6, -8, -9: the head could not be parsed). Shows its own
-// message for every failure. A listing with an unsafe name is refused whole.
+// CrawlResult (-5, -6, -8, -9: the head could not be parsed, or names a
+// listing over 64 MiB). Shows its own message for every failure. A listing
+// with an unsafe name is refused whole. The head must end within its first
+// 4096 bytes; a close, a reset or `options.receiveTimeoutMs` without a byte
+// before the listing is complete fails with "Recv failed - folder download".
 int64_t CrawlFolder(std::u16string_view base, std::u16string_view folder_path,
                     const BootstrapOptions& options, std::vector<std::u16string>* names);
 
