@@ -4,6 +4,7 @@
 
 #include "src/app/language_module.h"
 #include "src/bootstrap/configuration.h"
+#include "src/bootstrap/contents_script.h"
 #include "src/bootstrap/globals.h"
 #include "src/bootstrap/string_table.h"
 #include "src/platform/code_page.h"
@@ -49,6 +50,12 @@ StartupResult RunStartup(const BootstrapOptions& options) {
   }
   LoadStrings();
   result.outcome = StartupOutcome::kReady;
+  return result;
+}
+
+int RunScriptStep(const BootstrapOptions& options) {
+  int result = RunContentsScript(options);
+  DownloadListFinished().Set();
   return result;
 }
 

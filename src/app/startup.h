@@ -38,4 +38,9 @@ std::u16string FetchFailedMessage(int code);
 // language step is ResolveLanguageModule.
 StartupResult RunStartup(const BootstrapOptions& options = {});
 
+// The contents-script step, run once the manager thread is up: returns
+// RunContentsScript's result (ScriptErrorText is set when it is not 0) and
+// then marks the download list final (DownloadListFinished).
+int RunScriptStep(const BootstrapOptions& options = {});
+
 }  // namespace vespar
