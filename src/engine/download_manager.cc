@@ -87,7 +87,8 @@ void CDownloadManager::ThreadMain(std::shared_ptr<ManualResetEvent> queueReady) 
   for (auto& part : workers) {
     if (part->workerThread.joinable()) part->workerThread.join();
   }
-  store_->WriteResumeFile(*this);
+  // A state never read is never overwritten.
+  if (savedStateRead_) store_->WriteResumeFile(*this);
   for (int fd : heldFiles) CurrentFileSystem().Close(fd);
   heldFiles.clear();
   threadId_ = 0;
@@ -96,6 +97,15 @@ void CDownloadManager::ThreadMain(std::shared_ptr<ManualResetEvent> queueReady) 
 
 void CDownloadManager::Dispatch(Message& m) {
   auto part = [](uintptr_t value) { return reinterpret_cast<CPartWorker*>(value); };
+  switch (m.message) {
+    case MGRM_ADD_ITEM: case MGRM_START: case MGRM_RESUME: case MGRM_CANCEL_ALL:
+    case MGRM_DISCARD_SAVED: case MGRM_RESTORE_SAVED: case MGRM_SET_FOLDER:
+      // The front end posts these only once its download list is final.
+      ReadSavedState();
+      break;
+    default:
+      break;
+  }
   switch (m.message) {
     case MGRM_INIT: OnInit(); break;
     case MGRM_QUIT: OnQuit(); break;
@@ -157,6 +167,15 @@ int32_t CDownloadManager::CountWorkerEnd() {
 
 void CDownloadManager::OnInit() {
   readyEvent_.Set();
+  // The resume file names the files it keeps by the download list, which
+  // start-up may still be extending; then it is read with the first request
+  // of the front end instead.
+  if (DownloadListFinished().IsSet()) ReadSavedState();
+}
+
+void CDownloadManager::ReadSavedState() {
+  if (savedStateRead_) return;
+  savedStateRead_ = true;
   store_->ReadResumeFile(*this);
 }
 

@@ -128,6 +128,7 @@ class CDownloadManager {
 
   // Handlers (download_manager.cc, manager_items.cc, manager_parts.cc).
   void OnInit();
+  void ReadSavedState();
   void OnQuit();
   void OnWorkerExited();
   void OnCancelAll();
@@ -183,6 +184,7 @@ class CDownloadManager {
   // Set by MGRM_CANCEL_ALL until the next start or resume: a failure that
   // crosses the cancel is not restarted behind the user's back.
   bool cancelled_ = false;
+  bool savedStateRead_ = false;  // the resume file has been read
   std::vector<PendingRestart> pendingRestarts_;
 };
 

@@ -1,5 +1,6 @@
 #include "src/engine/part_record.h"
 
+#include "src/engine/resume_stamp.h"
 #include "src/platform/code_page.h"
 #include "src/platform/file_system.h"
 
@@ -29,8 +30,12 @@ int CPartRecord::OpenPartFile() {
   int fd = -1;
   int error = CurrentFileSystem().OpenForWrite(ToUtf8(localPath + u".tmp"),
                                                OpenMode::kCreateOrKeep, &fd);
-  if (error == 0) fileHandle = fd;
-  return error;
+  if (error != 0) return error;
+  fileHandle = fd;
+  // A file system without birth times gets the stand-in stamp that lets
+  // the resume file recognise this very file later.
+  EnsureCreationStamp(fd);
+  return 0;
 }
 
 void CPartRecord::ClosePartFile() {
