@@ -7,7 +7,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,6 +25,7 @@
 #include "src/net/head_probe.h"
 #include "src/net/url.h"
 #include "src/platform/code_page.h"
+#include "tests/support/nginx.h"
 #include "tests/support/test_server.h"
 
 extern char** environ;
@@ -261,103 +261,6 @@ std::string ReadFile(const fs::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-uint16_t FreeLoopbackPort() {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  uint16_t port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-    port = ntohs(addr.sin_port);
-  }
-  close(fd);
-  return port;
-}
-
-// nginx in the foreground on a loopback port: files from `files`, and every
-// folder path ("/.../") answered with the index.html of the same path below
-// `listings`, so the listings are sent with a Content-Length.
-class NginxPeer {
- public:
-  NginxPeer(fs::path work, fs::path files, fs::path listings)
-      : work_(std::move(work)), files_(std::move(files)), listings_(std::move(listings)) {}
-  ~NginxPeer() {
-    if (child_) child_->Terminate();
-  }
-
-  // Starts nginx and waits until it listens. A port taken in the meantime
-  // is tried again with another.
-  bool Start(std::string* error) {
-    for (int attempt = 0; attempt < 5; ++attempt) {
-      port_ = FreeLoopbackPort();
-      if (StartOn(error)) return true;
-      if (error->find("Address already in use") == std::string::npos) return false;
-    }
-    return false;
-  }
-
-  uint16_t port() const { return port_; }
-
- private:
-  bool StartOn(std::string* error) {
-    const fs::path pid = work_ / "nginx.pid";
-    const fs::path log = work_ / "error.log";
-    fs::remove(pid);
-    fs::remove(log);
-    fs::create_directories(work_ / "temp");
-    const std::string w = work_.string();
-    WriteFile(work_ / "nginx.conf",
-              "daemon off;\nmaster_process off;\nworker_processes 1;\n"
-              "error_log " + log.string() + ";\npid " + pid.string() + ";\n"
-              "events { worker_connections 64; }\n"
-              "http {\n"
-              "  access_log " + w + "/access.log;\n"
-              "  client_body_temp_path " + w + "/temp/body;\n"
-              "  proxy_temp_path " + w + "/temp/proxy;\n"
-              "  fastcgi_temp_path " + w + "/temp/fastcgi;\n"
-              "  uwsgi_temp_path " + w + "/temp/uwsgi;\n"
-              "  scgi_temp_path " + w + "/temp/scgi;\n"
-              "  server {\n"
-              "    listen 127.0.0.1:" + std::to_string(port_) + ";\n"
-              "    root " + files_.string() + ";\n"
-              "    location ~ /$ { root " + listings_.string() +
-              "; try_files ${uri}index.html =404; }\n"
-              "  }\n"
-              "}\n");
-    // nginx writes its pid file once its sockets listen: wait for that file,
-    // or for nginx to end (its standard error closes).
-    int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-    inotify_add_watch(watch, w.c_str(), IN_CREATE | IN_MOVED_TO);
-    child_ = std::make_unique<Child>(
-        std::vector<std::string>{"/usr/sbin/nginx", "-p", w, "-e", log.string(), "-c",
-                                 (work_ / "nginx.conf").string()},
-        ChildEnvironment(work_ / "home", {}));
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    bool ready = false;
-    while (child_->started() && !(ready = fs::exists(pid))) {
-      pollfd fds[2] = {{watch, POLLIN, 0}, {child_->err_fd(), POLLIN, 0}};
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0 || poll(fds, 2, static_cast<int>(left.count())) <= 0) break;
-      if (fds[1].revents) break;
-      char events[4096];
-      while (read(watch, events, sizeof events) > 0) {
-      }
-    }
-    close(watch);
-    if (ready) return true;
-    child_->Terminate();
-    *error = "nginx did not start: " + child_->err() + ReadFile(log);
-    child_.reset();
-    return false;
-  }
-
-  fs::path work_, files_, listings_;
-  uint16_t port_ = 0;
-  std::unique_ptr<Child> child_;
-};
 
 TEST(BootstrapListTest, ListsTheDemoTree) {
   TempDir temp;
@@ -471,9 +374,10 @@ TEST(BootstrapListTest, ListsFoldersServedByNginx) {
             "<A HREF=\"/client/%ED%95%9C%EA%B8%80%ED%8C%8C%EC%9D%BC.dat\">kor</A><br>"
             "</pre></body></html>");
 
-  NginxPeer nginx(temp.path() / "nginx", files, listings);
+  testing::NginxServer nginx(files.string());
+  nginx.SetServerDirectives("    location ~ /$ { root " + listings.string() +
+                            "; try_files ${uri}index.html =404; }\n");
   std::string error;
-  // The configuration names the port, so it is written once nginx listens.
   ASSERT_TRUE(nginx.Start(&error)) << error;
   const std::string base = "http://127.0.0.1:" + std::to_string(nginx.port()) + "/";
   WriteFile(files / "vespar.ini",

@@ -53,6 +53,7 @@ http {
     listen 127.0.0.1:@PORT@;
     root @ROOT@;
     location / { }
+@EXTRA@
     location = @READY@ { access_log off; return 204; }
   }
 }
@@ -151,6 +152,7 @@ bool NginxServer::WriteConfig(std::string* error) {
   ReplaceAll(config, "@PORT@", std::to_string(port_));
   ReplaceAll(config, "@ROOT@", root_);
   ReplaceAll(config, "@READY@", kReadyPath);
+  ReplaceAll(config, "@EXTRA@", server_directives_);
   std::ofstream out(prefix_ + "/nginx.conf", std::ios::binary);
   out << config;
   out.close();

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vespar::testing {
@@ -27,6 +28,13 @@ class NginxServer {
   ~NginxServer();
   NginxServer(const NginxServer&) = delete;
   NginxServer& operator=(const NginxServer&) = delete;
+
+  // Extra directives placed inside the server block (locations, limit_rate),
+  // for example `location ~ /$ { root LISTINGS; try_files ${uri}index.html
+  // =404; }` to serve pre-generated folder listings. Set before Start.
+  void SetServerDirectives(std::string directives) {
+    server_directives_ = std::move(directives);
+  }
 
   // Starts nginx and waits (bounded) until it has answered a first request.
   // False, with the reason and nginx's own error output in *error, when it
@@ -49,6 +57,7 @@ class NginxServer {
   std::string NginxOutput() const;
 
   std::string root_;
+  std::string server_directives_;
   std::string prefix_;
   uint16_t port_ = 0;
   pid_t pid_ = -1;
