@@ -4,14 +4,24 @@
 #include <string>
 #include <vector>
 
+#include "src/app/mini_dump.h"
 #include "src/console/console_options.h"
+#include "src/console/console_window.h"
+#include "src/console/download_mode.h"
 #include "src/console/list_mode.h"
 #include "src/net/connection.h"
+#include "src/platform/paths.h"
 #include "src/platform/prompt.h"
 
 namespace {
 
-constexpr int kUsageError = 2;
+constexpr int kUsageError = vespar::kExitUsage;
+
+// Step 1: from here on a crash anywhere in the process leaves a report.
+vespar::CMiniDump& CrashReport() {
+  static vespar::CMiniDump dump;
+  return dump;
+}
 
 vespar::TerminalPrompt::Fixed FixedAnswer(vespar::OverwriteAnswer answer) {
   switch (answer) {
@@ -25,6 +35,10 @@ vespar::TerminalPrompt::Fixed FixedAnswer(vespar::OverwriteAnswer answer) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::string dump_path = vespar::WritableProgramFolder() + "/RiVizaVudiduve.dmp";
+  CrashReport().SetDumpPath(dump_path.c_str());
+  CrashReport().Install(nullptr);
+
   std::vector<std::string> args(argv + 1, argv + argc);
   vespar::ConsoleOptions options;
   std::string error;
@@ -45,7 +59,7 @@ int main(int argc, char** argv) {
   if (options.list) {
     status = vespar::RunListMode(options, stdout);
   } else {
-    std::fputs("vespar-console: download mode is not available yet\n", stderr);
+    status = vespar::RunDownloadMode(options);
   }
   vespar::SetPrompt(nullptr);
   return status;
