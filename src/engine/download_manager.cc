@@ -37,6 +37,11 @@ bool CDownloadManager::Start(void* app, bool wait) {
   } else if (uint8_t byte = FrameConfigExtraParts()) {
     extraParts = byte;
   }
+  // Outside 1 to 5 nothing would ever start: keep to the valid range.
+  if (partsAtOnce < 1 || partsAtOnce > 5) {
+    LogPrintf("parts at once %d is outside 1 to 5", partsAtOnce);
+    partsAtOnce = partsAtOnce < 1 ? 1 : 5;
+  }
   if (downloadFolder.empty()) {
     downloadFolder = NormaliseFolder(FromUtf8(HomeFolder() + "/DOWNLOAD"));
   }

@@ -136,6 +136,18 @@ TEST_F(DownloadTest, TableBytesGiveOnePartPerFile) {
   EXPECT_EQ(ReadFile(LocalPath("one.bin")), content);
 }
 
+TEST_F(DownloadTest, PartsAtOnceOutsideItsRangeIsKeptToIt) {
+  // With more than five nothing would ever be planned.
+  server_->AddFile("/a.bin", TestBytes(9000, 3));
+  manager_->SetPartsAtOnceOverride(9);
+  manager_->SetMaxPartSize(1000);
+  StartManager();
+  EXPECT_EQ(manager_->PartsAtOnce(), 5);
+  ASSERT_TRUE(Download({Url("/a.bin")}));
+  EXPECT_EQ(GetRanges("/a.bin").size(), 9u);
+  EXPECT_EQ(ReadFile(LocalPath("a.bin")), TestBytes(9000, 3));
+}
+
 TEST_F(DownloadTest, ExplicitZeroLengthIsAnEmptyFileFetchedWithoutARequest) {
   server_->AddFile("/empty.txt", "");
   server_->AddFile("/after.bin", TestBytes(500));
