@@ -12,6 +12,12 @@
 // notifications that order them (after DLGN_ITEM_PROBED, after
 // DLGN_ALL_COMPLETE). It never writes them: a folder choice travels as
 // MGRM_SET_FOLDER.
+//
+// A front end drives it so: SetWindow, SetResumeStore (ResumeFileStore),
+// Start(app, true); PostDownloadList; after the last DLGN_ITEM_PROBED with
+// lParam 0, MGRM_START; MGRM_CANCEL_ALL to pause and MGRM_RESUME to go on;
+// on DLGN_ALL_COMPLETE, LaunchPath and ResetCompletionQuestion; Quit at the
+// end. For DLGN_ERROR 22 the part's writeError names the cause.
 
 #include <atomic>
 #include <chrono>
