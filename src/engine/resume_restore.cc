@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "src/engine/file_naming.h"
+
 namespace vespar {
 
 std::vector<ByteRange> RangesInStartOrder(const FileDivision& division,
@@ -23,23 +25,37 @@ std::vector<ByteRange> RangesInStartOrder(const FileDivision& division,
 }
 
 bool IsRestorableFile(const std::vector<ResumeEntry>& parts, int64_t probedSize,
-                      const PlannedRangesFn& plannedRanges) {
+                      const FileDivision& division) {
   if (parts.empty() || probedSize < 0) return false;
+  if (static_cast<int64_t>(parts.size()) > division.count) return false;
   const ResumeEntry& first = parts.front();
+  if (first.fileName != FileNameFromUrl(first.content)) return false;
   for (const ResumeEntry& p : parts) {
     if (!IsPlausible(p) || p.content != first.content ||
         p.fileName != first.fileName || p.fileSize != probedSize)
       return false;
   }
-  std::vector<ByteRange> planned = plannedRanges(probedSize);
-  if (parts.size() > planned.size()) return false;
-  std::vector<bool> seen(parts.size(), false);
+  // Indexes 0..k-1 each once: anything out of that span, or a repeat, fails.
+  std::vector<bool> seenIndex(parts.size(), false);
   for (const ResumeEntry& p : parts) {
-    // Indexes 0..k-1 each once: anything out of that span, or a repeat, fails.
     size_t index = static_cast<size_t>(p.partIndex);
-    if (index >= parts.size() || seen[index]) return false;
-    seen[index] = true;
-    if (planned[index] != ByteRange{p.startOffset, p.endOffset}) return false;
+    if (index >= parts.size() || seenIndex[index]) return false;
+    seenIndex[index] = true;
+  }
+  // Ranges 0..k-1 of the division each once, whatever index carries them.
+  std::vector<bool> seenRange(parts.size(), false);
+  for (const ResumeEntry& p : parts) {
+    if (division.partSize <= 0) {
+      // An empty file: its one range is 0..-1.
+      if (p.startOffset != 0 || p.endOffset != division.EndOf(0) || seenRange[0]) return false;
+      seenRange[0] = true;
+      continue;
+    }
+    if (p.startOffset % division.partSize != 0) return false;
+    int64_t k = p.startOffset / division.partSize;
+    if (k >= static_cast<int64_t>(parts.size()) || seenRange[k]) return false;
+    if (p.startOffset != division.StartOf(k) || p.endOffset != division.EndOf(k)) return false;
+    seenRange[k] = true;
   }
   return true;
 }

@@ -6,7 +6,6 @@
 // the file would still "complete".
 
 #include <cstdint>
-#include <functional>
 #include <vector>
 
 #include "src/engine/divide_file.h"
@@ -20,11 +19,6 @@ struct ByteRange {
   bool operator==(const ByteRange&) const = default;
 };
 
-// The ranges a file of `size` bytes is divided into under the current
-// settings, in the order the planner starts them: element i is the range of
-// the part whose partIndex is i.
-using PlannedRangesFn = std::function<std::vector<ByteRange>(int64_t size)>;
-
 // The ranges of `division` in start order: with several parts, the first
 // `partsAtOnce` are started from the highest range down, the rest one by one
 // upwards as running parts complete.
@@ -32,11 +26,15 @@ std::vector<ByteRange> RangesInStartOrder(const FileDivision& division,
                                           int partsAtOnce);
 
 // True when `parts` (the saved parts of one item, any order) can be restored
-// together: there is at least one; all are plausible and name the same item,
-// file name and a file size equal to `probedSize` (the size the server
-// reports now); their indexes are 0..k-1, each once, with k no more than the
-// planned parts; and each range is the planned range of its index.
+// together and continued by the planner: there is at least one; all are
+// plausible, name the same item, the file name of that item's URL and a file
+// size equal to `probedSize` (the size the server reports now); their
+// indexes are 0..k-1, each once; and their ranges are exactly ranges 0..k-1
+// of `division`, the division the file gets now. The planner goes on with
+// range k, k + 1, ..., so any other set would fetch a restored range again
+// and never fetch a missing one. (A set saved under another parts-at-once
+// setting passes when the division is the same.)
 bool IsRestorableFile(const std::vector<ResumeEntry>& parts, int64_t probedSize,
-                      const PlannedRangesFn& plannedRanges);
+                      const FileDivision& division);
 
 }  // namespace vespar

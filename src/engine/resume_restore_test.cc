@@ -51,43 +51,56 @@ ResumeEntry Part(int32_t index, int64_t start, int64_t end, int64_t size = 3000)
 }
 
 TEST(ResumeRestoreTest, AllOrNothing) {
-  // Three planned parts of a 3000-byte file, started from the top down.
-  const PlannedRangesFn planned = [](int64_t size) {
-    int64_t third = size / 3;
-    return std::vector<ByteRange>{
-        {2 * third, size - 1}, {third, 2 * third - 1}, {0, third - 1}};
-  };
+  // The file now gets three ranges of 1000 bytes; with three at once they
+  // are started from the top down as parts 0, 1, 2.
+  const FileDivision division{3, 1000, 0};
   ResumeEntry other = Part(1, 1000, 1999);
   other.content = u"http://h/c/b.pak";
   ResumeEntry implausible = Part(1, 1000, 1999);
   implausible.currentOffset = 999;
   ResumeEntry renamed = Part(1, 1000, 1999);
   renamed.fileName = u"b.pak";
+  std::vector<ResumeEntry> notItsUrlsName = {Part(0, 0, 2999)};
+  notItsUrlsName[0].fileName = u"b.pak";
   static const struct {
     const char* name;
     std::vector<ResumeEntry> parts;
     int64_t probed;
+    FileDivision division;
     bool restorable;
   } kCases[] = {
       {"every planned part", {Part(0, 2000, 2999), Part(1, 1000, 1999), Part(2, 0, 999)},
-       3000, true},
-      {"any order", {Part(2, 0, 999), Part(0, 2000, 2999), Part(1, 1000, 1999)}, 3000, true},
-      {"the first two started", {Part(0, 2000, 2999), Part(1, 1000, 1999)}, 3000, true},
-      {"nothing saved", {}, 3000, false},
-      {"index 0 missing", {Part(1, 1000, 1999), Part(2, 0, 999)}, 3000, false},
-      {"an index twice", {Part(0, 2000, 2999), Part(0, 2000, 2999)}, 3000, false},
+       3000, division, true},
+      {"any order", {Part(2, 0, 999), Part(0, 2000, 2999), Part(1, 1000, 1999)}, 3000,
+       division, true},
+      // Two at once started the second range, then the first: the planner
+      // goes on with the third.
+      {"the lowest ranges, saved under another setting", {Part(0, 1000, 1999), Part(1, 0, 999)},
+       3000, division, true},
+      {"one part of the whole file", {Part(0, 0, 2999)}, 3000, FileDivision{1, 3000, 0}, true},
+      {"an empty file", {Part(0, 0, -1, 0)}, 0, FileDivision{1, 0, 0}, true},
+      // The planner would start the third range again and never the first.
+      {"a range below them missing", {Part(0, 2000, 2999), Part(1, 1000, 1999)}, 3000,
+       division, false},
+      {"nothing saved", {}, 3000, division, false},
+      {"index 0 missing", {Part(1, 1000, 1999), Part(2, 0, 999)}, 3000, division, false},
+      {"an index twice", {Part(0, 1000, 1999), Part(0, 0, 999)}, 3000, division, false},
+      {"a range twice", {Part(0, 0, 999), Part(1, 0, 999)}, 3000, division, false},
       {"more parts than planned",
-       {Part(0, 2000, 2999), Part(1, 1000, 1999), Part(2, 0, 999), Part(3, 0, 999)},
-       3000, false},
-      {"a range of another division", {Part(0, 0, 1499), Part(1, 1500, 2999)}, 3000, false},
-      {"the server's file changed size", {Part(0, 2000, 2999, 3000)}, 3003, false},
-      {"a part of another item", {Part(0, 2000, 2999), other}, 3000, false},
-      {"a part of another name", {Part(0, 2000, 2999), renamed}, 3000, false},
-      {"one implausible part", {Part(0, 2000, 2999), implausible}, 3000, false},
+       {Part(0, 2000, 2999), Part(1, 1000, 1999), Part(2, 0, 999), Part(3, 0, 999)}, 3000,
+       division, false},
+      {"a range of another division", {Part(0, 0, 1499), Part(1, 1500, 2999)}, 3000, division,
+       false},
+      {"the server's file changed size", {Part(0, 0, 2999, 3000)}, 3003,
+       FileDivision{1, 3003, 0}, false},
+      {"a part of another item", {Part(0, 0, 999), other}, 3000, division, false},
+      {"a part of another name", {Part(0, 0, 999), renamed}, 3000, division, false},
+      {"a name that is not its URL's", notItsUrlsName, 3000, FileDivision{1, 3000, 0}, false},
+      {"one implausible part", {Part(0, 0, 999), implausible}, 3000, division, false},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(c.restorable, IsRestorableFile(c.parts, c.probed, planned));
+    EXPECT_EQ(c.restorable, IsRestorableFile(c.parts, c.probed, c.division));
   }
 }
 
