@@ -112,11 +112,11 @@ void CDownloadManager::StartPartWorker(CPartWorker* part) {
   part->writeDone = std::make_unique<ManualResetEvent>();
   part->writeError = 0;
   part->workerThreadId = 0;
-  ManualResetEvent started;
+  auto started = std::make_shared<ManualResetEvent>();
   bool created = !failThreadStart_;
   if (created) {
     try {
-      part->workerThread = std::jthread(RangeWorkerMain, part, &started);
+      part->workerThread = std::jthread(RangeWorkerMain, part, started);
     } catch (const std::system_error& e) {
       LogPrintf("a worker thread cannot be started: %s", e.what());
       created = false;
@@ -130,7 +130,7 @@ void CDownloadManager::StartPartWorker(CPartWorker* part) {
     return;
   }
   // A cancel must be able to reach the worker as soon as Start returns.
-  started.Wait();
+  started->Wait();
 }
 
 int CDownloadManager::RestartPart(CPartWorker* part) {

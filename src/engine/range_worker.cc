@@ -267,11 +267,12 @@ std::string BuildRangeRequest(std::u16string_view url, int64_t first, int64_t la
          std::to_string(first) + "-" + std::to_string(last) + "\r\n\r\n";
 }
 
-void RangeWorkerMain(CPartWorker* part, ManualResetEvent* started) {
+void RangeWorkerMain(CPartWorker* part, std::shared_ptr<ManualResetEvent> started) {
   ThreadQueue queue;
   part->workerThreadId = queue.id();
   const ThreadId manager = part->manager->threadId();
-  started->Set();  // `started` may be gone from here on
+  started->Set();
+  started.reset();
   RangeWorker worker(*part, queue);
   int result = worker.Run();
   // The ends with a report of their own (complete, time-out, cancel) get no

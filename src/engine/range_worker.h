@@ -9,6 +9,7 @@
 // report to the manager.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace vespar {
@@ -17,9 +18,9 @@ struct CPartWorker;
 class ManualResetEvent;
 
 // Thread entry. Creates the thread's queue, publishes its id in
-// part->workerThreadId, signals `started` (which the caller may destroy
-// right after) and runs the part.
-void RangeWorkerMain(CPartWorker* part, ManualResetEvent* started);
+// part->workerThreadId, signals `started` and runs the part. The event is
+// shared: a setter may still be inside Set() when the waiter returns.
+void RangeWorkerMain(CPartWorker* part, std::shared_ptr<ManualResetEvent> started);
 
 // The request bytes for bytes first..last of `url` (wire code page,
 // percent-encoded absolute URL, an empty User-Agent value).
