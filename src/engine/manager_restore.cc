@@ -16,8 +16,8 @@ namespace {
 // exactly the first ranges of the division the file gets now, from a file of
 // the size the server reports now. Anything else would splice old bytes onto
 // a new file or leave a range that nobody fetches.
-bool SavedPartsFit(std::vector<const CPartRecord*> parts, int64_t fileSize,
-                   const FileDivision& division) {
+bool SavedPartsFit(std::vector<const CPartRecord*> parts, const std::u16string& fileName,
+                   int64_t fileSize, const FileDivision& division) {
   if (static_cast<int64_t>(parts.size()) > division.count) return false;
   std::sort(parts.begin(), parts.end(), [](const CPartRecord* a, const CPartRecord* b) {
     return a->startOffset < b->startOffset;
@@ -25,7 +25,7 @@ bool SavedPartsFit(std::vector<const CPartRecord*> parts, int64_t fileSize,
   std::set<int32_t> indexes;
   for (size_t i = 0; i < parts.size(); ++i) {
     const CPartRecord& p = *parts[i];
-    if (p.fileSize != fileSize) return false;
+    if (p.fileSize != fileSize || p.fileName != fileName) return false;
     if (p.startOffset != division.StartOf(i) || p.endOffset != division.EndOf(i))
       return false;
     if (p.currentOffset < p.startOffset || p.currentOffset > p.endOffset + 1) return false;
@@ -44,12 +44,14 @@ int CDownloadManager::RestoreSavedParts(const std::u16string& url) {
     if (s.sourceUrl == url) mine.push_back(&s);
   }
   if (mine.empty()) return 0;
-  if (!SavedPartsFit(mine, fileSize, CurrentDivision())) {
+  if (!SavedPartsFit(mine, fileName, fileSize, CurrentDivision())) {
     LogPrintf("saved parts of %s do not fit the file as it is now; fetching it anew",
               ToUtf8(url).c_str());
     savedParts.erase(std::remove_if(savedParts.begin(), savedParts.end(),
                                     [&](const CPartRecord& s) { return s.sourceUrl == url; }),
                      savedParts.end());
+    // Whatever the old part file holds past the new size is not this file.
+    PrepareFreshPartFile(PrepareLocalPath(url, fileName));
     return 0;
   }
 
