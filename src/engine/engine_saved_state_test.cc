@@ -3,7 +3,7 @@
 // once everything is complete.
 
 #include "src/engine/engine_test_fixture.h"
-#include "src/engine/saved_state_store.h"
+#include "src/engine/resume_store.h"
 #include "tests/support/fault.h"
 
 namespace vespar::engine_testing {
@@ -15,13 +15,20 @@ class SavedStateTest : public EngineTest {
     EngineTest::SetUp();
     location_ = ResumeLocationFor(dir_ + "/docs/", ApplicationTitle);
     DownloadNames = {u"a.bin"};
+    listFinished_.Set();
+  }
+  std::unique_ptr<FileResumeStore> MakeStore() {
+    FileResumeStore::Options options;
+    options.location = location_;
+    options.listFinished = &listFinished_;
+    return std::make_unique<FileResumeStore>(std::move(options));
   }
   void TearDown() override {
     DownloadNames.clear();
     EngineTest::TearDown();
   }
   // A fresh manager and window, as a new run of the program has.
-  void NewRun(ResumeFileStore* store) {
+  void NewRun(FileResumeStore* store) {
     manager_.reset();
     manager_ = std::make_unique<CDownloadManager>();
     sink_ = std::make_unique<RecordingWindowSink>();
@@ -33,6 +40,7 @@ class SavedStateTest : public EngineTest {
   }
 
   ResumeLocation location_;
+  ManualResetEvent listFinished_;
 };
 
 TEST_F(SavedStateTest, QuitDownloadContinuesInTheNextRun) {
@@ -46,8 +54,8 @@ TEST_F(SavedStateTest, QuitDownloadContinuesInTheNextRun) {
   server_->SetFault("/a.bin", fault);
   timings_.receiveMs = 60000;
 
-  ResumeFileStore first(location_);
-  NewRun(&first);
+  auto first = MakeStore();
+  NewRun(first.get());
   ASSERT_EQ(ProbeAll({Url("/a.bin")}), 0);
   Post(MGRM_START);
   // Wait until the 50000 bytes sent before the stall are on disk.
@@ -63,8 +71,9 @@ TEST_F(SavedStateTest, QuitDownloadContinuesInTheNextRun) {
   EXPECT_NE(saved.find("STATES=4\r\n"), std::string::npos) << saved;
   EXPECT_NE(saved.find("CONTENT=" + Url("/a.bin") + "\r\n"), std::string::npos) << saved;
 
-  ResumeFileStore second(location_);
-  NewRun(&second);
+  manager_.reset();  // the first run ends before the second store exists
+  auto second = MakeStore();
+  NewRun(second.get());
   ASSERT_TRUE(Download({Url("/a.bin")}));
   EXPECT_EQ(GetRanges("/a.bin").back(), "bytes=50000-199999");
   EXPECT_EQ(ReadFile(LocalPath("a.bin")), content);
@@ -80,8 +89,8 @@ TEST_F(SavedStateTest, NothingReadMeansNothingOverwritten) {
     std::ofstream out(location_.file, std::ios::binary);
     out << "kept as it is";
   }
-  ResumeFileStore store(location_);
-  NewRun(&store);
+  auto store = MakeStore();
+  NewRun(store.get());
   manager_->Quit();
   EXPECT_EQ(ReadFile(location_.file), "kept as it is");
 }
