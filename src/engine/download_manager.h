@@ -13,7 +13,7 @@
 // DLGN_ALL_COMPLETE). It never writes them: a folder choice travels as
 // MGRM_SET_FOLDER.
 //
-// A front end drives it so: SetWindow, SetResumeStore (ResumeFileStore),
+// A front end drives it so: SetWindow, SetResumeStore (FileResumeStore),
 // Start(app, true); PostDownloadList; after the last DLGN_ITEM_PROBED with
 // lParam 0, MGRM_START; MGRM_CANCEL_ALL to pause and MGRM_RESUME to go on;
 // on DLGN_ALL_COMPLETE, LaunchPath and ResetCompletionQuestion; Quit at the
