@@ -16,6 +16,7 @@
 #include "src/console/error_texts.h"
 #include "src/console/start_command.h"
 #include "src/console/stop_signals.h"
+#include "src/engine/completion.h"
 #include "src/engine/download_list_poster.h"
 #include "src/engine/download_manager.h"
 #include "src/engine/messages.h"
@@ -285,6 +286,8 @@ void ConsoleWindow::OnSocketError(int code) {
 }
 
 void ConsoleWindow::OnAllComplete() {
+  // The one question about existing files is asked again in a later round.
+  ResetCompletionQuestion();
   progress_.Complete();
   ProgressFigures figures = progress_.Tick(TickCount());
   out_.Line("all files complete: " + ToUtf8(FormatByteSize(figures.totalSize)) + " in " +

@@ -16,6 +16,7 @@
 #include "src/engine/download_list_poster.h"
 #include "src/engine/download_manager.h"
 #include "src/engine/local_path.h"
+#include "src/engine/resume_store.h"
 #include "src/engine/window_sink.h"
 #include "src/log/log.h"
 #include "src/platform/code_page.h"
@@ -57,14 +58,17 @@ int RunDownloadMode(const ConsoleOptions& options) {
       break;
   }
 
-  // Step 13: the manager thread, reporting to this thread's queue. The queue
-  // outlives the manager, whose destructor quits it.
+  // Step 13: the manager thread, reporting to this thread's queue, keeping
+  // its state in the resume file. The queue and the store outlive the
+  // manager, whose destructor quits it.
   ThreadQueue queue;
   ThreadQueueWindowSink sink(queue.id());
+  FileResumeStore store;
   StopSignals stop;
   if (!stop.Install()) std::fputs("vespar-console: Ctrl-C cannot be caught; it ends the download at once\n", stderr);
   CDownloadManager manager;
   manager.SetWindow(&sink);
+  manager.SetResumeStore(&store);
   if (options.parts) manager.SetPartsAtOnceOverride(*options.parts);
   if (options.extraParts) manager.SetExtraPartsOverride(*options.extraParts);
   if (!manager.Start(nullptr, true)) {
