@@ -258,5 +258,64 @@ TEST_F(ConsoleServerTest, StopSignalMidDownloadKeepsThePartFiles) {
   }
 }
 
+TEST_F(ConsoleServerTest, ChosenFolderRestoresOrDiscardsTheSavedState) {
+  static const struct {
+    const char* name;
+    const char* second_folder;  // below the temporary folder
+    bool resumes;               // the second run continues the first one's part
+  } kCases[] = {
+      {"the saved folder again", "first", true},
+      {"another folder", "second", false},
+  };
+  const std::string content(2 << 20, 'f');
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    TempDir temp;
+    const fs::path home = temp.path() / "home";
+    const fs::path first = temp.path() / "first";
+    const fs::path second = temp.path() / c.second_folder;
+    server_.ClearFaults();
+    server_.AddFile("/files/f.dat", content);
+    Configure("files/f.dat");
+    // The first run gets half of the file, then silence, and is stopped.
+    testing::Fault half;
+    half.method = testing::FaultMethod::kGet;
+    half.cut_after = 1 << 20;
+    half.ending = testing::Ending::kStall;
+    half.times = 1;
+    server_.SetFault("/files/f.dat", half);
+    const int64_t sent = server_.BytesSent();
+    auto console = std::make_unique<Child>(
+        std::vector<std::string>{ConsoleBinary(), "--config-url", server_.Url("/vespar.ini"),
+                                 "--folder", first.string(), "--no-launch"},
+        ChildEnvironment(home));
+    ASSERT_TRUE(server_.WaitForBytesSent(sent + (1 << 20), 30000));
+    ASSERT_TRUE(WaitForFile(first / "files" / "f.dat.tmp"));
+    console->Signal(SIGINT);
+    ASSERT_EQ(console->Wait(20000), 128 + SIGINT) << console->err();
+
+    server_.ClearLog();
+    RunResult run = RunConsole(home, {"--config-url", server_.Url("/vespar.ini"), "--folder",
+                                      second.string(), "--no-launch"});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_EQ(ReadFile(second / "files" / "f.dat"), content);
+    // The list was probed before and after the folder choice.
+    size_t heads = 0;
+    std::vector<std::string> ranges;
+    for (const auto& r : server_.Requests()) {
+      if (r.path != "/files/f.dat") continue;
+      if (r.method == "HEAD") ++heads;
+      if (r.method == "GET") ranges.push_back(r.range);
+    }
+    EXPECT_EQ(heads, 2u);
+    ASSERT_EQ(ranges.size(), 1u);
+    const bool from_start = ranges[0].rfind("bytes=0-", 0) == 0;
+    EXPECT_EQ(from_start, !c.resumes) << ranges[0];
+    // A discarded part file is left where it was; nothing else is.
+    EXPECT_EQ(PartFilesBelow(first),
+              c.resumes ? std::vector<std::string>{} : std::vector<std::string>{"files/f.dat.tmp"});
+  }
+}
+
 }  // namespace
 }  // namespace vespar
