@@ -2,49 +2,31 @@
 // thread only.
 
 #include <algorithm>
-#include <set>
 
 #include "src/engine/download_manager.h"
 #include "src/engine/records.h"
+#include "src/engine/resume_format.h"
+#include "src/engine/resume_restore.h"
 #include "src/log/log.h"
 #include "src/platform/code_page.h"
 
 namespace vespar {
-namespace {
-
-// The saved parts of one file are used only together and only when they are
-// exactly the first ranges of the division the file gets now, from a file of
-// the size the server reports now. Anything else would splice old bytes onto
-// a new file or leave a range that nobody fetches.
-bool SavedPartsFit(std::vector<const CPartRecord*> parts, const std::u16string& fileName,
-                   int64_t fileSize, const FileDivision& division) {
-  if (static_cast<int64_t>(parts.size()) > division.count) return false;
-  std::sort(parts.begin(), parts.end(), [](const CPartRecord* a, const CPartRecord* b) {
-    return a->startOffset < b->startOffset;
-  });
-  std::set<int32_t> indexes;
-  for (size_t i = 0; i < parts.size(); ++i) {
-    const CPartRecord& p = *parts[i];
-    if (p.fileSize != fileSize || p.fileName != fileName) return false;
-    if (p.startOffset != division.StartOf(i) || p.endOffset != division.EndOf(i))
-      return false;
-    if (p.currentOffset < p.startOffset || p.currentOffset > p.endOffset + 1) return false;
-    if (p.partIndex < 0 || p.partIndex >= static_cast<int32_t>(parts.size())) return false;
-    if (!indexes.insert(p.partIndex).second) return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 int CDownloadManager::RestoreSavedParts(const std::u16string& url) {
   if (quitting) return 1;
   std::vector<const CPartRecord*> mine;
+  std::vector<ResumeEntry> saved;
   for (const CPartRecord& s : savedParts) {
-    if (s.sourceUrl == url) mine.push_back(&s);
+    if (s.sourceUrl != url) continue;
+    mine.push_back(&s);
+    saved.push_back(EntryFromRecord(s));
   }
   if (mine.empty()) return 0;
-  if (!SavedPartsFit(mine, fileName, fileSize, CurrentDivision())) {
+  // A file's saved parts are used together or not at all, and only when the
+  // planner can go on from them with the file the server has now; anything
+  // else would splice old bytes onto a new file or leave a range that
+  // nobody fetches.
+  if (!IsRestorableFile(saved, fileSize, CurrentDivision())) {
     LogPrintf("saved parts of %s do not fit the file as it is now; fetching it anew",
               ToUtf8(url).c_str());
     savedParts.erase(std::remove_if(savedParts.begin(), savedParts.end(),
