@@ -2,7 +2,7 @@
 
 #include "src/bootstrap/download_list.h"
 #include "src/bootstrap/globals.h"
-#include "src/bootstrap/safe_names.h"
+#include "src/platform/safe_names.h"
 #include "src/net/url.h"
 #include "src/platform/clock.h"
 #include "src/platform/code_page.h"

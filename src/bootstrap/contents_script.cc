@@ -2,7 +2,7 @@
 
 #include "src/bootstrap/download_list.h"
 #include "src/bootstrap/globals.h"
-#include "src/bootstrap/safe_names.h"
+#include "src/platform/safe_names.h"
 #include "src/net/connection.h"
 #include "src/platform/code_page.h"
 #include "src/platform/http_client.h"

@@ -4,7 +4,7 @@
 #include "src/bootstrap/globals.h"
 #include "src/bootstrap/listing_head.h"
 #include "src/bootstrap/listing_scanner.h"
-#include "src/bootstrap/safe_names.h"
+#include "src/platform/safe_names.h"
 #include "src/net/connection.h"
 #include "src/net/head_probe.h"
 #include "src/net/url.h"

@@ -73,11 +73,6 @@ bool RelativeFolderOf(std::u16string_view url, std::u16string* folder) {
                            folder);
 }
 
-bool IsSafeFileName(std::u16string_view name) {
-  return !name.empty() && name != u"." && name != u".." &&
-         name.find(u'/') == std::u16string_view::npos && !HasControl(name);
-}
-
 std::u16string NormaliseFolder(std::u16string_view folder) {
   std::u16string out;
   for (char16_t c : folder) {

@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "src/platform/safe_names.h"
+
 namespace vespar {
 
 // The relative folder of an item: its URL minus the content base it was
@@ -28,10 +30,6 @@ bool RelativeFolderFor(std::u16string_view url, std::u16string_view layoutFlag,
 // The same with the process-wide FolderLayoutFlag, DownloadBases and
 // ContentBaseUrl.
 bool RelativeFolderOf(std::u16string_view url, std::u16string* folder);
-
-// A file name that can be created in a folder as it stands: not empty, not
-// "." or "..", no "/" and no control character.
-bool IsSafeFileName(std::u16string_view name);
 
 // `folder` with runs of "/" collapsed and one trailing "/".
 std::u16string NormaliseFolder(std::u16string_view folder);

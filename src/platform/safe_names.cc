@@ -1,4 +1,4 @@
-#include "src/bootstrap/safe_names.h"
+#include "src/platform/safe_names.h"
 
 namespace vespar {
 namespace {
