@@ -122,11 +122,15 @@ std::string ConsoleUsage() {
          "  --no-launch          print the launch file's path instead of running it\n"
          "  --parts N            parts of one file fetched at once (1 to 5)\n"
          "  --extra-parts N      extra parts for files above 256 MiB (0 to 5)\n"
-         "  --retries N          restarts of a failed part before giving up (0 to 1000)\n"
+         "  --retries N          resumes of a stopped transfer without new data before\n"
+         "                       giving up (0 to 1000, default 10); a transfer that brings\n"
+         "                       no data for 120 s counts as stopped\n"
          "  --list               print the URL of every file to download, one a line, and exit\n"
          "  --help               show this text\n"
          "\n"
-         "Exit status: 0 when everything is complete, else non-zero with a one-line reason.\n";
+         "Exit status: 0 when everything is complete; 1 on failure, with a one-line reason;\n"
+         "2 for a bad flag; 3 when another instance is running; 128 + the signal number\n"
+         "when stopped by SIGINT or SIGTERM (the parts received so far are kept).\n";
 }
 
 }  // namespace vespar

@@ -119,6 +119,7 @@ void ConsoleWindow::Handle(Message& m) {
       progress_.OnProgress(part, part->currentOffset.load() - part->startOffset, total->load());
       // Bytes flow again: the next stop starts a fresh series of resumes.
       if (!resumeDue_) attempts_ = 0;
+      lastData_ = Clock::now();
       resumeFired_.reset();
       break;
     }
@@ -145,7 +146,8 @@ void ConsoleWindow::Handle(Message& m) {
       if (started_) OnStopped("every part has stopped");
       break;
     case DLGN_CANCELLED:
-      // The console never cancels: whoever did, the transfer goes on.
+      // The console cancels only for want of data, and has then scheduled
+      // its resume already; whoever else did, the transfer goes on.
       if (started_) OnStopped("the transfer was cancelled");
       break;
     case DLGN_ALL_COMPLETE: OnAllComplete(); break;
@@ -226,6 +228,7 @@ void ConsoleWindow::PressStart() {
     return;
   }
   started_ = true;
+  lastData_ = Clock::now();
   progress_.StartOrResume(TickCount());
   nextTick_ = Clock::now() + kTickPeriod;
 }
@@ -260,6 +263,8 @@ void ConsoleWindow::FireResume() {
     return;
   }
   resumeFired_ = Clock::now();
+  lastData_ = *resumeFired_;
+  stallCancelled_ = false;
   progress_.StartOrResume(TickCount());
 }
 
@@ -345,6 +350,16 @@ void ConsoleWindow::Tick() {
       manager_.ActiveWorkerCount() == 0) {
     resumeFired_.reset();
     OnStopped("the resume restarted nothing");
+  }
+  // Parts that keep failing to connect are restarted by the engine without
+  // end and never report a stop: stop them here and count an attempt.
+  if (!resumeDue_ && !stallCancelled_ && Clock::now() - lastData_ >= settings_.noDataLimit) {
+    stallCancelled_ = true;
+    const std::string why = "no data for " +
+                            std::to_string(settings_.noDataLimit.count() / 1000) + " s";
+    PostThreadMessage(manager_.threadId(), MGRM_CANCEL_ALL, 0, 0);
+    if (lastFailure_.empty()) lastFailure_ = why;
+    OnStopped(why.c_str());
   }
 }
 

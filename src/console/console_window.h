@@ -32,6 +32,10 @@ struct ConsoleSettings {
   bool launch = true;     // false: print the launch file's path only
   int retries = 10;       // resumes without progress before giving up
   size_t entries = 0;     // entries of the download list
+  // A started transfer that brings no byte for this long is stopped and
+  // counted as a failed attempt, so a server that refuses every connection
+  // (which the engine retries without end) cannot hold the console for ever.
+  std::chrono::milliseconds noDataLimit = std::chrono::seconds(120);
 };
 
 // The pause before resume `attempt` (1, 2, 3 ...): 1 s doubling to 30 s.
@@ -86,6 +90,8 @@ class ConsoleWindow {
   std::string lastFailure_;    // why the transfer stopped last
   std::optional<Clock::time_point> resumeDue_;    // when MGRM_RESUME is posted
   std::optional<Clock::time_point> resumeFired_;  // posted, no part started yet
+  Clock::time_point lastData_;  // start, resume or the latest block written
+  bool stallCancelled_ = false;  // MGRM_CANCEL_ALL sent for want of data
   Clock::time_point nextTick_;
   std::optional<int> exit_;
 };
