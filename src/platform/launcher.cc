@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,7 +29,17 @@ int Spawn(const std::string& program, const std::vector<std::string>& args,
                                                O_RDONLY, 0);
   if (!error && !working_folder.empty())
     error = posix_spawn_file_actions_addchdir_np(&actions, working_folder.c_str());
-  if (!error) error = posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+  // The downloader ignores SIGPIPE and may block signals on its own threads;
+  // a started program gets the usual dispositions and an empty mask.
+  sigset_t defaults, empty;
+  sigemptyset(&defaults);
+  for (int signo : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&defaults, signo);
+  sigemptyset(&empty);
+  if (!error) error = posix_spawnattr_setsigdefault(&attributes, &defaults);
+  if (!error) error = posix_spawnattr_setsigmask(&attributes, &empty);
+  if (!error)
+    error = posix_spawnattr_setflags(
+        &attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
   std::vector<char*> argv;
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));

@@ -1,6 +1,8 @@
 #include "src/platform/launcher.h"
 
 #include <errno.h>
+#include <pthread.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -67,6 +69,42 @@ TEST_F(LauncherTest, RunsTheFileInTheFolderAfterSettingOnlyTheOwnersExecuteBit) 
   struct stat st;
   ASSERT_EQ(stat(script.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0740u);
+}
+
+// The downloader ignores SIGPIPE and blocks signals on some threads; the
+// program it starts must not inherit either.
+TEST_F(LauncherTest, StartedProgramGetsDefaultSignalHandling) {
+  struct sigaction ignore = {};
+  ignore.sa_handler = SIG_IGN;
+  struct sigaction previous = {};
+  ASSERT_EQ(sigaction(SIGPIPE, &ignore, &previous), 0);
+  sigset_t blocked, old_mask;
+  sigemptyset(&blocked);
+  sigaddset(&blocked, SIGTERM);
+  ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &blocked, &old_mask), 0);
+
+  std::string script = dir_ + "/setup.sh";
+  WriteFile(script, "#!/bin/sh\ngrep -E '^Sig(Ign|Blk)' /proc/self/status > signals.txt\n",
+            0700);
+  pid_t pid = -1;
+  const int error = RunDetached(script, dir_, &pid);
+  pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
+  sigaction(SIGPIPE, &previous, nullptr);
+  ASSERT_EQ(error, 0);
+  ASSERT_EQ(Reap(pid), 0);
+
+  // Masks are hexadecimal with bit (n - 1) for signal n.
+  std::istringstream lines(Read(dir_ + "/signals.txt"));
+  std::string name, mask;
+  int seen = 0;
+  while (lines >> name >> mask) {
+    SCOPED_TRACE(name + " " + mask);
+    const unsigned long long bits = std::stoull(mask, nullptr, 16);
+    if (name == "SigIgn:") EXPECT_EQ(bits & (1ull << (SIGPIPE - 1)), 0u);
+    if (name == "SigBlk:") EXPECT_EQ(bits & (1ull << (SIGTERM - 1)), 0u);
+    ++seen;
+  }
+  EXPECT_EQ(seen, 2);
 }
 
 TEST_F(LauncherTest, ReportsWhyAFileCannotRun) {
