@@ -146,7 +146,9 @@ std::string FormatResumeText(std::u16string_view title,
   out.append("[").append(kHeader).append("]\r\n");
   AddLine(&out, "GUID", ToUtf8(title));
   AddNumber(&out, "FILEPARTIONCOUNT", static_cast<int64_t>(kept.size()));
-  AddLine(&out, "FILEPATH", ToUtf8(folder));
+  // A folder whose name holds a line break would write lines of its own into
+  // the file; such a folder is not recorded, so its parts are not resumed.
+  AddLine(&out, "FILEPATH", WritableValue(folder) ? ToUtf8(folder) : std::string("NULL"));
   int32_t position = 0;
   for (const ResumeEntry* e : kept) {
     out.append("[").append(SectionName(position++)).append("]\r\n");

@@ -105,6 +105,16 @@ TEST(ResumeFormatTest, EntryWithLineBreakIsLeftOut) {
   EXPECT_EQ(good, doc.entries[0]);
 }
 
+TEST(ResumeFormatTest, FolderWithLineBreakIsNotRecorded) {
+  ResumeEntry good = MakeEntry(0, 0, 99, 0);
+  ResumeDocument doc = ParseResumeText(FormatResumeText(
+      u"T", u"/tmp/x\n[FILE_0000]\nFILENAME=b/", {good}));
+  EXPECT_TRUE(doc.complete);
+  EXPECT_EQ(u"NULL", doc.folder);
+  ASSERT_EQ(1u, doc.entries.size());
+  EXPECT_EQ(good, doc.entries[0]);
+}
+
 TEST(ResumeFormatTest, LongValuesAreCutTo259Units) {
   ResumeEntry e = MakeEntry(0, 0, 99, 0);
   e.content = u"http://h/" + std::u16string(251, u'a');
