@@ -232,7 +232,8 @@ const std::vector<Row>& Rows() {
        .disk = Disk::kReadOnly,
        .outcome = Outcome::kFails,
        .code = kErrorOpenPartFile,
-       .ranges = Times(1 + kRetries, RangeFrom(0))},
+       .ranges = Times(1 + kRetries, RangeFrom(0)),
+       .then_completes = true},
   };
   return rows;
 }

@@ -270,7 +270,7 @@ void ConsoleWindow::FireResume() {
 
 void ConsoleWindow::OnError(uintptr_t part, int code) {
   const int writeError =
-      part != 0 && code == kErrorWriteFailed
+      part != 0 && (code == kErrorWriteFailed || code == kErrorOpenPartFile)
           ? reinterpret_cast<const CPartWorker*>(part)->writeError.load()
           : 0;
   const std::u16string text = EngineErrorText(code, writeError);

@@ -27,6 +27,11 @@ std::u16string EngineErrorText(int code, int writeError) {
       if (writeError != 0) text += u": " + FromUtf8(std::strerror(writeError));
       return text + u". The download resumes once the cause is gone.";
     }
+    case kErrorOpenPartFile: {
+      std::u16string text = u"A part file could not be opened";
+      if (writeError != 0) text += u": " + FromUtf8(std::strerror(writeError));
+      return text + u". The download resumes once the cause is gone.";
+    }
     case kErrorFinalName:
       return u"A downloaded file could not be given its final name; the part files are kept.";
     case kErrorLaunchOutside:

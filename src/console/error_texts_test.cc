@@ -27,7 +27,9 @@ TEST(EngineErrorTextTest, EveryCodeHasItsText) {
        u"A file or folder name from the server would leave the download folder; "
        u"nothing was written."},
       {27, 0, u"A download thread could not be started."},
-      {9, 0, u"Network Error Code Number : 9"},
+      {9, EROFS,
+       u"A part file could not be opened: Read-only file system. "
+       u"The download resumes once the cause is gone."},
       {500, 0, u"Network Error Code Number : 500"},
       {-3, 0, u"Network Error Code Number : -3"},
   };

@@ -146,6 +146,12 @@ int CDownloadManager::RestartPart(CPartWorker* part) {
   NotifyPartRow(part, -1, 0);
   part->state = PART_TRANSFERRING;
   if (part->downType == 0) {
+    // The folder may not have been made when the part was planned (a
+    // read-only or missing disk since mended): make it again.
+    const std::string path = ToUtf8(part->localPath);
+    const size_t slash = path.rfind('/');
+    if (slash != std::string::npos && slash > 0)
+      CurrentFileSystem().MakeFolders(path.substr(0, slash));
     StartPartWorker(part);
   } else {
     --activeWorkerCount_;  // a "peer" part never runs

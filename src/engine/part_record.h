@@ -79,8 +79,9 @@ struct CPartWorker : CPartConnection {
   std::atomic<bool> stopRequested{false};
   std::unique_ptr<ManualResetEvent> writeDone;
   // Set by the manager before it signals writeDone: 0 when the block handed
-  // over reached the file, else the errno of the failed write. A front end
-  // reads it to name the cause of error 22.
+  // over reached the file, else the errno of the failed write; set by the
+  // worker when the part file cannot be opened. A front end reads it to name
+  // the cause of errors 22 and 9.
   std::atomic<int> writeError{0};
   CDownloadManager* manager = nullptr;
   // Delay before the next restart after a failure (0: none yet). Grows while

@@ -114,6 +114,7 @@ int RangeWorker::EndInterrupted(Interrupt why) {
 int RangeWorker::FinishEmptyRange() {
   if (int error = part_.OpenPartFile()) {
     LogPrintf("cannot open %s.tmp: %s", ToUtf8(part_.localPath).c_str(), strerror(error));
+    part_.writeError = error;
     return Fail(PART_DISCONNECTED, kErrorOpenPartFile);
   }
   part_.ClosePartFile();
@@ -150,6 +151,7 @@ int RangeWorker::Run() {
   }
   if (int error = part_.OpenPartFile()) {
     LogPrintf("cannot open %s.tmp: %s", ToUtf8(part_.localPath).c_str(), strerror(error));
+    part_.writeError = error;
     return Fail(PART_DISCONNECTED, kErrorOpenPartFile);
   }
   part_.state = PART_TRANSFERRING;

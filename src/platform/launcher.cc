@@ -25,8 +25,14 @@ int Spawn(const std::string& program, const std::vector<std::string>& args,
     posix_spawn_file_actions_destroy(&actions);
     return error;
   }
+  // Detached from the downloader's terminal or pipes: a program that outlives
+  // the downloader must not die writing to a pipe nobody reads.
   int error = posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null",
                                                O_RDONLY, 0);
+  for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+    if (!error)
+      error = posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_WRONLY, 0);
+  }
   if (!error && !working_folder.empty())
     error = posix_spawn_file_actions_addchdir_np(&actions, working_folder.c_str());
   // The downloader ignores SIGPIPE and may block signals on its own threads;

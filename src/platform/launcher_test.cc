@@ -72,8 +72,9 @@ TEST_F(LauncherTest, RunsTheFileInTheFolderAfterSettingOnlyTheOwnersExecuteBit) 
 }
 
 // The downloader ignores SIGPIPE and blocks signals on some threads; the
-// program it starts must not inherit either.
-TEST_F(LauncherTest, StartedProgramGetsDefaultSignalHandling) {
+// program it starts must not inherit either, nor the downloader's output,
+// which may be a pipe that closes when the downloader ends.
+TEST_F(LauncherTest, StartedProgramIsDetachedFromTheDownloadersSignalsAndOutput) {
   struct sigaction ignore = {};
   ignore.sa_handler = SIG_IGN;
   struct sigaction previous = {};
@@ -84,7 +85,9 @@ TEST_F(LauncherTest, StartedProgramGetsDefaultSignalHandling) {
   ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &blocked, &old_mask), 0);
 
   std::string script = dir_ + "/setup.sh";
-  WriteFile(script, "#!/bin/sh\ngrep -E '^Sig(Ign|Blk)' /proc/self/status > signals.txt\n",
+  WriteFile(script,
+            "#!/bin/sh\ngrep -E '^Sig(Ign|Blk)' /proc/self/status > signals.txt\n"
+            "out=$(readlink /proc/$$/fd/1 /proc/$$/fd/2)\necho \"$out\" > output.txt\n",
             0700);
   pid_t pid = -1;
   const int error = RunDetached(script, dir_, &pid);
@@ -105,6 +108,7 @@ TEST_F(LauncherTest, StartedProgramGetsDefaultSignalHandling) {
     ++seen;
   }
   EXPECT_EQ(seen, 2);
+  EXPECT_EQ(Read(dir_ + "/output.txt"), "/dev/null\n/dev/null\n");
 }
 
 TEST_F(LauncherTest, ReportsWhyAFileCannotRun) {
