@@ -103,8 +103,11 @@ TEST_F(LauncherTest, StartedProgramIsDetachedFromTheDownloadersSignalsAndOutput)
   while (lines >> name >> mask) {
     SCOPED_TRACE(name + " " + mask);
     const unsigned long long bits = std::stoull(mask, nullptr, 16);
-    if (name == "SigIgn:") EXPECT_EQ(bits & (1ull << (SIGPIPE - 1)), 0u);
-    if (name == "SigBlk:") EXPECT_EQ(bits & (1ull << (SIGTERM - 1)), 0u);
+    if (name == "SigIgn:") {
+      EXPECT_EQ(bits & (1ull << (SIGPIPE - 1)), 0u);
+    } else if (name == "SigBlk:") {
+      EXPECT_EQ(bits & (1ull << (SIGTERM - 1)), 0u);
+    }
     ++seen;
   }
   EXPECT_EQ(seen, 2);
