@@ -4,42 +4,16 @@
 // 127.0.0.2 and 127.0.0.3. This file has its own main(): the namespace must
 // be entered before any thread exists.
 
-#include <errno.h>
-#include <net/if.h>
-#include <sched.h>
-#include <string.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <arpa/inet.h>
 
 #include "src/engine/engine_test_fixture.h"
+#include "tests/support/console_runner.h"
 #include "tests/support/fault.h"
 
 namespace vespar::engine_testing {
 namespace {
 
 std::string g_namespace_error;  // empty when the namespace is ready
-
-std::string EnterOwnNetworkNamespace() {
-  if (unshare(CLONE_NEWNET) != 0)
-    return std::string("unshare(CLONE_NEWNET): ") + strerror(errno);
-  int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (s < 0) return std::string("socket: ") + strerror(errno);
-  ifreq request{};
-  strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
-  std::string error;
-  if (ioctl(s, SIOCGIFFLAGS, &request) != 0) {
-    error = std::string("SIOCGIFFLAGS lo: ") + strerror(errno);
-  } else {
-    request.ifr_flags |= IFF_UP | IFF_RUNNING;
-    if (ioctl(s, SIOCSIFFLAGS, &request) != 0)
-      error = std::string("SIOCSIFFLAGS lo: ") + strerror(errno);
-  }
-  close(s);
-  return error;
-}
 
 class RotationTest : public EngineTest {
  protected:
@@ -114,6 +88,6 @@ TEST_F(RotationTest, RestartsGoToTheNextAddressWhileThePartKeepsItsIdentity) {
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
-  vespar::engine_testing::g_namespace_error = vespar::engine_testing::EnterOwnNetworkNamespace();
+  vespar::engine_testing::g_namespace_error = vespar::testing::EnterPrivateNetwork();
   return RUN_ALL_TESTS();
 }
