@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "src/platform/thread_start.h"
+
 namespace vespar {
 namespace {
 
@@ -161,6 +163,7 @@ CMiniDump::CMiniDump(const char* path) { SetDumpPath(path); }
 
 CMiniDump::~CMiniDump() {
   if (!installed_) return;
+  SetThreadStartHook(nullptr);
   for (int i = 0; i < kSignalCount; ++i) {
     struct sigaction current;
     if (::sigaction(kSignals[i], nullptr, &current) != 0) continue;
@@ -225,6 +228,8 @@ bool CMiniDump::Install(ChainedFilter chained) {
     }
   }
   installed_ = true;
+  // Threads the program starts from now on get their alternate stack too.
+  SetThreadStartHook(&CMiniDump::PrepareThread);
   return true;
 }
 

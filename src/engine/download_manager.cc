@@ -12,6 +12,7 @@
 #include "src/net/connection.h"
 #include "src/platform/code_page.h"
 #include "src/platform/file_system.h"
+#include "src/platform/thread_start.h"
 #include "src/platform/paths.h"
 
 namespace vespar {
@@ -70,6 +71,7 @@ void CDownloadManager::Quit() {
 }
 
 void CDownloadManager::ThreadMain(std::shared_ptr<ManualResetEvent> queueReady) {
+  RunThreadStartHook();
   ThreadQueue queue;
   threadId_ = queue.id();
   PostThreadMessage(queue.id(), MGRM_INIT, 0, 0);

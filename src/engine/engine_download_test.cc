@@ -2,15 +2,45 @@
 // against the in-process test server.
 
 #include <algorithm>
+#include <mutex>
 #include <set>
+#include <thread>
 
 #include "src/engine/download_list_poster.h"
 #include "src/engine/engine_test_fixture.h"
+#include "src/platform/thread_start.h"
 
 namespace vespar::engine_testing {
 namespace {
 
 using DownloadTest = EngineTest;
+
+std::mutex g_started_mutex;
+std::set<std::thread::id> g_started_threads;
+
+bool RecordThreadStart() {
+  std::lock_guard<std::mutex> lock(g_started_mutex);
+  g_started_threads.insert(std::this_thread::get_id());
+  return true;
+}
+
+// Every thread the engine starts runs the thread-start hook first (the crash
+// report gives each its own alternate signal stack there).
+TEST_F(DownloadTest, EveryEngineThreadRunsTheStartHook) {
+  server_->AddFile("/files/a.bin", TestBytes(5000, 1));
+  server_->AddFile("/files/b.bin", TestBytes(7000, 2));
+  SetThreadStartHook(&RecordThreadStart);
+  StartManager();
+  ASSERT_EQ(ProbeAll({Url("/files/a.bin"), Url("/files/b.bin")}), 0);
+  Post(MGRM_START);
+  ASSERT_GE(Wait(DLGN_ALL_COMPLETE), 0);
+  manager_->Quit();
+  SetThreadStartHook(nullptr);
+  std::lock_guard<std::mutex> lock(g_started_mutex);
+  // The manager thread and one range worker per file, each its own thread.
+  EXPECT_EQ(g_started_threads.size(), 3u);
+  EXPECT_EQ(g_started_threads.count(std::this_thread::get_id()), 0u);
+}
 
 TEST_F(DownloadTest, OneFileOnePartFollowsTheProtocol) {
   const std::string content = TestBytes(100000);

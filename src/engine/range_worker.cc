@@ -17,6 +17,7 @@
 #include "src/net/head_probe.h"
 #include "src/net/url.h"
 #include "src/platform/code_page.h"
+#include "src/platform/thread_start.h"
 
 namespace vespar {
 namespace {
@@ -270,6 +271,7 @@ std::string BuildRangeRequest(std::u16string_view url, int64_t first, int64_t la
 }
 
 void RangeWorkerMain(CPartWorker* part, std::shared_ptr<ManualResetEvent> started) {
+  RunThreadStartHook();
   ThreadQueue queue;
   part->workerThreadId = queue.id();
   const ThreadId manager = part->manager->threadId();
