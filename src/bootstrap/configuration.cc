@@ -13,20 +13,8 @@
 namespace vespar {
 namespace {
 
-// Piece `index` of `text` split at line feeds; empty when there are fewer.
-std::u16string_view Line(std::u16string_view text, size_t index) {
-  size_t start = 0;
-  for (size_t i = 0; i < index; ++i) {
-    size_t feed = text.find(u'\n', start);
-    if (feed == std::u16string_view::npos) return {};
-    start = feed + 1;
-  }
-  size_t end = text.find(u'\n', start);
-  return text.substr(start, end == std::u16string_view::npos ? text.npos : end - start);
-}
-
 std::string LineValue(std::u16string_view text, size_t index) {
-  std::u16string_view line = Line(text, index);
+  std::u16string_view line = FieldOf(text, u'\n', index);
   size_t equals = line.find(u'=');
   if (equals != std::u16string_view::npos) line = line.substr(equals + 1);
   return ToWire(TrimSpace(line));

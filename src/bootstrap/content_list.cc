@@ -3,26 +3,11 @@
 #include "src/platform/text.h"
 
 namespace vespar {
-namespace {
-
-// Field `index` of `text` split at "/"; empty when there are fewer fields.
-std::u16string_view SlashField(std::u16string_view text, size_t index) {
-  size_t start = 0;
-  for (size_t i = 0; i < index; ++i) {
-    size_t slash = text.find(u'/', start);
-    if (slash == std::u16string_view::npos) return {};
-    start = slash + 1;
-  }
-  size_t end = text.find(u'/', start);
-  return text.substr(start, end == std::u16string_view::npos ? text.npos : end - start);
-}
-
-}  // namespace
 
 ContentList ParseContentList(std::u16string_view url) {
   ContentList list;
-  list.base = std::u16string(SlashField(url, 0)) + u"//" +
-              std::u16string(SlashField(url, 2)) + u"/";
+  list.base = std::u16string(FieldOf(url, u'/', 0)) + u"//" +
+              std::u16string(FieldOf(url, u'/', 2)) + u"/";
 
   std::u16string rest(url);
   ReplaceAll(rest, list.base, u"");

@@ -146,6 +146,17 @@ std::u16string AsciiToU16(std::string_view text) {
   return out;
 }
 
+std::u16string_view FieldOf(std::u16string_view text, char16_t separator, size_t index) {
+  size_t start = 0;
+  for (size_t i = 0; i < index; ++i) {
+    size_t found = text.find(separator, start);
+    if (found == std::u16string_view::npos) return {};
+    start = found + 1;
+  }
+  size_t end = text.find(separator, start);
+  return text.substr(start, end == std::u16string_view::npos ? text.npos : end - start);
+}
+
 std::u16string TrimSpace(std::u16string_view text) {
   size_t begin = 0;
   size_t end = text.size();

@@ -41,6 +41,10 @@ int64_t AtoI64(std::u16string_view text);
 // themselves as code units; use the code-page helpers for real text).
 std::u16string AsciiToU16(std::string_view text);
 
+// Field `index` (from 0) of `text` split at `separator`; empty when there
+// are fewer fields.
+std::u16string_view FieldOf(std::u16string_view text, char16_t separator, size_t index);
+
 // Trims blanks, tabs, CR and LF at both ends.
 std::u16string TrimSpace(std::u16string_view text);
 

@@ -40,6 +40,24 @@ TEST(TextTest, ToLowerAsciiLeavesOtherUnitsAlone) {
   EXPECT_EQ("abc-\xC3\x80z", ToLowerAscii("ABC-\xC3\x80Z"));
 }
 
+TEST(TextTest, FieldOf) {
+  static const struct {
+    const char16_t* text;
+    char16_t separator;
+    size_t index;
+    const char16_t* field;
+  } kCases[] = {
+      {u"http://h:80/p/q", u'/', 0, u"http:"}, {u"http://h:80/p/q", u'/', 1, u""},
+      {u"http://h:80/p/q", u'/', 2, u"h:80"},  {u"http://h:80/p/q", u'/', 4, u"q"},
+      {u"http://h:80/p/q", u'/', 5, u""},      {u"a\nb\n", u'\n', 1, u"b"},
+      {u"a\nb\n", u'\n', 2, u""},             {u"", u'/', 0, u""},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.index);
+    EXPECT_EQ(FieldOf(c.text, c.separator, c.index), std::u16string_view(c.field));
+  }
+}
+
 TEST(TextTest, ReplaceAll) {
   static const struct {
     std::string text, from, to;
