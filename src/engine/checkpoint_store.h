@@ -13,6 +13,7 @@ class CDownloadManager;
 enum class CheckpointReason {
   kPartEnded,  // a part completed, stopped, failed or timed out
   kProgress,   // a block was written (the store decides how often to save)
+  kDue,        // the time the store asked for (CheckpointDueInMs) has come
 };
 
 class ResumeStore {
@@ -23,6 +24,10 @@ class ResumeStore {
   // When the manager thread ends, and when a time-out left no part running.
   virtual int WriteResumeFile(CDownloadManager& manager) = 0;
   virtual void Checkpoint(CDownloadManager& manager, CheckpointReason reason) {}
+  // How long until the store wants a kDue checkpoint for changes it has put
+  // off; -1 when it wants none. The manager wakes for it even when no
+  // message comes.
+  virtual int CheckpointDueInMs() const { return -1; }
 };
 
 class NoResumeStore : public ResumeStore {

@@ -79,6 +79,7 @@ void CDownloadManager::ThreadMain(std::shared_ptr<ManualResetEvent> queueReady) 
   while (!leave_) {
     if (queue.Wait(NextDueTimeoutMs()) == WaitResult::kTimeout) {
       RunDueRestarts();
+      store_->Checkpoint(*this, CheckpointReason::kDue);
       continue;
     }
     // Drain the queue; the leave condition is acted on once it is empty.
@@ -264,13 +265,15 @@ void CDownloadManager::OnSetFolder(Message& m) {
 }
 
 int CDownloadManager::NextDueTimeoutMs() const {
-  if (pendingRestarts_.empty()) return -1;
+  const int checkpoint = store_->CheckpointDueInMs();
+  if (pendingRestarts_.empty()) return checkpoint;
   auto due = pendingRestarts_.front().due;
   for (const PendingRestart& p : pendingRestarts_) due = std::min(due, p.due);
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
       due - std::chrono::steady_clock::now());
   // Round up so a wake-up never comes a little early and spins.
-  return static_cast<int>(std::max<int64_t>(0, left.count() + 1));
+  const int restart = static_cast<int>(std::max<int64_t>(0, left.count() + 1));
+  return checkpoint < 0 ? restart : std::min(restart, checkpoint);
 }
 
 void CDownloadManager::RunDueRestarts() {

@@ -48,7 +48,7 @@ TEST(EngineCrashChild, DISABLED_Run) {
   FileResumeStore::Options options;
   options.location = ResumeLocationFor(Env("VESPAR_CRASH_DOCUMENTS"), ApplicationTitle);
   options.listFinished = &listFinal;
-  options.progressInterval = std::chrono::milliseconds(300);
+  options.interval = std::chrono::milliseconds(300);
   FileResumeStore store(std::move(options));
   RecordingWindowSink sink;
   CDownloadManager manager;

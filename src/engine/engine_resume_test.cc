@@ -34,11 +34,17 @@ class ResumeEngineTest : public EngineTest {
     EngineTest::TearDown();
   }
 
-  void MakeFileStore() {
+  // With `interval`, the store runs on the real clock with that interval;
+  // otherwise on the test's clock, which stands still until moved.
+  void MakeFileStore(std::optional<std::chrono::milliseconds> interval = std::nullopt) {
     FileResumeStore::Options options;
     options.location = location_;
     options.listFinished = &list_final_;
-    options.now = [this] { return SteadyTime(std::chrono::milliseconds(clock_ms_.load())); };
+    if (interval) {
+      options.interval = *interval;
+    } else {
+      options.now = [this] { return SteadyTime(std::chrono::milliseconds(clock_ms_.load())); };
+    }
     options.onWritten = [this](const ResumeWriteStatus& status) {
       std::string text = ReadFile(location_.file);
       std::lock_guard<std::mutex> lock(writes_mutex_);
@@ -71,9 +77,10 @@ class ResumeEngineTest : public EngineTest {
     return writes_.size();
   }
   // The file as write number `n` (from 1) left it; empty after a time-out.
-  std::optional<ResumeDocument> WaitForWrite(size_t n) {
+  std::optional<ResumeDocument> WaitForWrite(
+      size_t n, std::chrono::milliseconds limit = std::chrono::seconds(30)) {
     std::unique_lock<std::mutex> lock(writes_mutex_);
-    if (!writes_cv_.wait_for(lock, std::chrono::seconds(30),
+    if (!writes_cv_.wait_for(lock, limit,
                              [&] { return writes_.size() >= n; }))
       return std::nullopt;
     return ParseResumeText(writes_[n - 1]);
@@ -197,6 +204,40 @@ TEST_F(ResumeEngineTest, CheckpointsWhenAPartEndsAndAfterFiveSecondsOfProgress) 
   EXPECT_TRUE(ReadFile(LocalPath("b.bin")) == b);
   manager_->Quit();
   EXPECT_FALSE(PosixFileSystem().Exists(location_.file));  // everything is complete
+}
+
+// Changes put off within the interval reach the file when it has passed,
+// though no further block or message comes to wake the manager.
+TEST_F(ResumeEngineTest, PutOffCheckpointIsWrittenWhileTheTransferStalls) {
+  MakeFileStore(std::chrono::milliseconds(300));
+  timings_.receiveMs = 60000;  // the stall outlasts the test
+  const std::string a = TestBytes(4000, 41), b = TestBytes(100000, 42);
+  server_->AddFile("/a.bin", a);
+  server_->AddFile("/b.bin", b);
+  testing::Fault stall;
+  stall.method = testing::FaultMethod::kGet;
+  stall.cut_after = 50000;
+  stall.ending = testing::Ending::kStall;
+  server_->SetFault("/b.bin", stall);
+  DownloadNames = {u"a.bin", u"b.bin"};
+  StartRun();
+  ASSERT_EQ(ProbeAll({Url("/a.bin"), Url("/b.bin")}), 0);
+  Post(MGRM_START);
+  ASSERT_GE(Wait(DLGN_ITEM_COMPLETE), 0);
+
+  // a.bin's first block was saved at once; its end and b.bin's 50000 bytes
+  // come later, within the interval, and then b.bin's server goes silent.
+  bool seen = false;
+  for (size_t n = 1; !seen; ++n) {
+    std::optional<ResumeDocument> doc = WaitForWrite(n, std::chrono::seconds(5));
+    ASSERT_TRUE(doc) << "no checkpoint holds the stalled state";
+    const ResumeEntry* first = Find(*doc, u"a.bin");
+    const ResumeEntry* second = Find(*doc, u"b.bin");
+    seen = first && first->state == PART_COMPLETE && second &&
+           second->currentOffset == 50000;
+  }
+  EXPECT_TRUE(ReadFile(LocalPath("b.bin.tmp")).compare(0, 50000, b, 0, 50000) == 0);
+  manager_->Quit();
 }
 
 TEST_F(ResumeEngineTest, SavedPartsSurviveARunThatNeverReachedThem) {

@@ -67,19 +67,30 @@ int ReadWholeFile(const std::string& path, size_t limit, std::string* out) {
 // stamp. An entry keeps a stamp it already has (a saved part of an earlier
 // run keeps the one it was validated with).
 void StampEntries(std::u16string_view folder, std::vector<ResumeEntry>* entries,
-                  const PartFilePathFn& partPath) {
+                  const PartFilePathFn& partPath, FlushedPartFiles* flushed) {
   FileSystem& fs = CurrentFileSystem();
+  std::vector<std::string> paths;
+  paths.reserve(entries->size());
+  // Every offset recorded for each file, in entry order.
+  std::map<std::string, std::vector<int64_t>> offsets;
+  for (const ResumeEntry& e : *entries) {
+    paths.push_back(partPath(folder, e));
+    std::vector<int64_t>& o = offsets[paths.back()];
+    o.insert(o.end(), {e.partIndex, e.startOffset, e.currentOffset, e.endOffset});
+  }
   std::map<std::string, uint64_t> stamps;  // 0: no usable stamp
-  for (ResumeEntry& e : *entries) {
-    std::string path = partPath(folder, e);
+  for (size_t i = 0; i < entries->size(); ++i) {
+    ResumeEntry& e = (*entries)[i];
+    const std::string& path = paths[i];
     auto it = stamps.find(path);
     if (it == stamps.end()) {
-      uint64_t stamp = 0;
+      uint64_t stamp = flushed ? flushed->StampIfUnchanged(path, offsets[path]) : 0;
       int fd = -1;
-      if (fs.OpenForWrite(path, OpenMode::kExistingOnly, &fd) == 0) {
+      if (stamp == 0 && fs.OpenForWrite(path, OpenMode::kExistingOnly, &fd) == 0) {
         // Flushed before the offsets that point into it are recorded.
         if (fs.SyncData(fd) == 0) stamp = ReadCreationStamp(fd);
         fs.Close(fd);
+        if (flushed && stamp != 0) flushed->Remember(path, offsets[path], stamp);
       }
       it = stamps.emplace(path, stamp).first;
     }
@@ -93,6 +104,17 @@ void StampEntries(std::u16string_view folder, std::vector<ResumeEntry>* entries,
 }
 
 }  // namespace
+
+uint64_t FlushedPartFiles::StampIfUnchanged(const std::string& path,
+                                            const std::vector<int64_t>& offsets) const {
+  auto it = files_.find(path);
+  return it != files_.end() && it->second.offsets == offsets ? it->second.stamp : 0;
+}
+
+void FlushedPartFiles::Remember(const std::string& path, std::vector<int64_t> offsets,
+                                uint64_t stamp) {
+  files_[path] = Flushed{std::move(offsets), stamp};
+}
 
 ResumeLocation ResumeLocationFor(std::string_view documentsFolder,
                                  std::u16string_view title) {
@@ -124,12 +146,13 @@ ResumeWriteStatus WriteResumeFile(const ResumeLocation& location,
                                   std::u16string_view folder,
                                   std::vector<ResumeEntry> entries,
                                   const PartFilePathFn& partPath,
-                                  const BeforeRenameHook& beforeRename) {
+                                  const BeforeRenameHook& beforeRename,
+                                  FlushedPartFiles* flushed) {
   FileSystem& fs = CurrentFileSystem();
   if (int error = fs.MakeFolders(location.folder))
     return Failed(error, "creating the resume folder");
 
-  StampEntries(folder, &entries, partPath);
+  StampEntries(folder, &entries, partPath, flushed);
   std::string text = FormatResumeText(title, folder, entries);
 
   int fd = -1;

@@ -12,7 +12,9 @@
 // Called on the manager thread only. File access goes through the file seam
 // (src/platform/file_system.h) where it offers the operation.
 
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -59,18 +61,44 @@ std::vector<ResumeEntry> CheckpointEntries(
     const std::vector<const CPartRecord*>& runRecords,
     const std::vector<ResumeEntry>& savedParts);
 
+// What the writer last flushed of each part file: the offsets it recorded
+// for the file's parts then, and the file's stamp. One writer keeps one, so
+// that a part file whose recorded offsets have not moved since its last flush
+// is neither flushed nor stamped again: a checkpoint then costs a flush only
+// for the files that took bytes since the previous one, not for every file of
+// the run. Should such a file have been deleted and made again meanwhile, its
+// new stamp differs from the recorded one and the reader drops its parts.
+class FlushedPartFiles {
+ public:
+  // The stamp recorded at the last flush of `path` when the file's parts,
+  // given as `offsets`, are the same as then; 0 otherwise.
+  uint64_t StampIfUnchanged(const std::string& path, const std::vector<int64_t>& offsets) const;
+  void Remember(const std::string& path, std::vector<int64_t> offsets, uint64_t stamp);
+  void Clear() { files_.clear(); }
+
+ private:
+  struct Flushed {
+    std::vector<int64_t> offsets;
+    uint64_t stamp = 0;
+  };
+  std::map<std::string, Flushed> files_;
+};
+
 // Writes `entries` with the header for `title` and `folder`, atomically.
 // Before a part is recorded its part file's data is flushed (fdatasync), and
 // an entry without a stamp takes its part file's; a part whose file is
 // missing, has no stamp or cannot be flushed is written without the time
-// lines (it will not be resumed). On any failure the previous resume file is
-// left as it was.
+// lines (it will not be resumed). With `flushed`, files whose parts stand
+// where they stood at their last flush keep that flush (see
+// FlushedPartFiles). On any failure the previous resume file is left as it
+// was.
 ResumeWriteStatus WriteResumeFile(const ResumeLocation& location,
                                   std::u16string_view title,
                                   std::u16string_view folder,
                                   std::vector<ResumeEntry> entries,
                                   const PartFilePathFn& partPath,
-                                  const BeforeRenameHook& beforeRename = {});
+                                  const BeforeRenameHook& beforeRename = {},
+                                  FlushedPartFiles* flushed = nullptr);
 
 // Every download is complete: no resume file remains.
 ResumeWriteStatus RemoveResumeFile(const ResumeLocation& location);

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "src/bootstrap/globals.h"
@@ -89,17 +90,32 @@ int FileResumeStore::WriteResumeFile(CDownloadManager& manager) {
     return status.ok() ? 0 : 1;
   }
   if (readSkipped_) return 0;
-  return Write(manager);
+  int result = Write(manager);
+  if (result == 0) pending_ = false;
+  return result;
 }
 
 void FileResumeStore::Checkpoint(CDownloadManager& manager, CheckpointReason reason) {
-  const auto now = options_.now();
-  if (reason == CheckpointReason::kProgress && now < nextProgress_) return;
-  nextProgress_ = now + options_.progressInterval;
   // After completion the final write removes the file; a skipped read keeps
   // it untouched.
-  if (manager.allDone || readSkipped_) return;
-  Write(manager);
+  if (manager.allDone || readSkipped_) {
+    pending_ = false;
+    return;
+  }
+  if (reason != CheckpointReason::kDue) pending_ = true;
+  if (!pending_) return;
+  const auto now = options_.now();
+  if (now < nextWrite_) return;
+  nextWrite_ = now + options_.interval;
+  // A failed write stays pending and is tried again after the interval.
+  if (Write(manager) == 0) pending_ = false;
+}
+
+int FileResumeStore::CheckpointDueInMs() const {
+  if (!pending_) return -1;
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(nextWrite_ - options_.now());
+  // Rounded up, so the wake-up never comes a little early and spins.
+  return static_cast<int>(std::max<int64_t>(0, left.count() + 1));
 }
 
 std::vector<ResumeEntry> FileResumeStore::SavedEntries(const CDownloadManager& manager) const {
@@ -128,7 +144,7 @@ int FileResumeStore::Write(CDownloadManager& manager) {
   ResumeWriteStatus status = vespar::WriteResumeFile(
       Location(), ApplicationTitle, manager.downloadFolder,
       CheckpointEntries(run, SavedEntries(manager)), ResumePartFilePath,
-      options_.beforeRename);
+      options_.beforeRename, &flushed_);
   Report(status);
   return status.ok() ? 0 : 1;
 }

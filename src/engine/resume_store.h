@@ -6,10 +6,15 @@
 // - ReadResumeFile (MGRM_INIT) waits until start-up has finished the download
 //   list, reads the file, and fills downloadFolder, savedFolder, savedParts,
 //   savedPartsCopy and heldFiles. The file stays on disk.
-// - Checkpoint rewrites the file atomically whenever a part ends and at most
-//   once per progress interval while bytes arrive; WriteResumeFile does the
-//   same when the manager thread ends, or removes the file once every
-//   download is complete (allDone).
+// - Checkpoint rewrites the file atomically at most once per interval (5 s):
+//   a change that comes sooner (bytes written, a part ended) is put off until
+//   the interval has passed, and the manager wakes for it then
+//   (CheckpointDueInMs). So a crash loses at most the last interval's bytes,
+//   and a run of small files costs one write per interval, not one per file.
+//   WriteResumeFile writes at once when the manager thread ends, or removes
+//   the file once every download is complete (allDone).
+// - A part file is flushed before offsets pointing into it are recorded, and
+//   only when they moved since its last flush (FlushedPartFiles).
 // - Every write records this run's part records as they would stand after a
 //   stop, followed by the saved parts still in the manager's savedParts that
 //   no record of this run has replaced. Saved parts the user discarded
@@ -45,8 +50,8 @@ class FileResumeStore : public ResumeStore {
     // own time-outs; when this passes all the same, nothing is resumed and
     // the file on disk is left alone for the next run.
     int listWaitMs = 10 * 60 * 1000;
-    // Progress checkpoints come at most this often.
-    std::chrono::milliseconds progressInterval = std::chrono::seconds(5);
+    // Checkpoints come at most this often.
+    std::chrono::milliseconds interval = std::chrono::seconds(5);
     // The steady clock; tests pass their own. Null: steady_clock::now.
     SteadyNow now;
     // Runs between the staging write and the rename (see resume_file.h).
@@ -67,8 +72,9 @@ class FileResumeStore : public ResumeStore {
   // 0, or 1 when the file could not be replaced (the previous one stays).
   int WriteResumeFile(CDownloadManager& manager) override;
   // Called for every written block: one clock read and a compare unless a
-  // progress checkpoint is due.
+  // checkpoint is due.
   void Checkpoint(CDownloadManager& manager, CheckpointReason reason) override;
+  int CheckpointDueInMs() const override;
 
  private:
   const ResumeLocation& Location();
@@ -80,7 +86,11 @@ class FileResumeStore : public ResumeStore {
   std::optional<ResumeLocation> location_;
   // The parts as read, with the stamps they were validated with.
   std::vector<ResumeEntry> read_;
-  std::chrono::steady_clock::time_point nextProgress_{};
+  // No checkpoint before this time; the first one is written at once.
+  std::chrono::steady_clock::time_point nextWrite_{};
+  // A change not yet in the file waits for nextWrite_.
+  bool pending_ = false;
+  FlushedPartFiles flushed_;
   // Set when the reader gave up waiting for the list: the file on disk holds
   // parts this run never saw, so it is not replaced.
   bool readSkipped_ = false;

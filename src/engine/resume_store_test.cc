@@ -36,6 +36,33 @@ using SteadyTime = std::chrono::steady_clock::time_point;
 constexpr char16_t kTitle[] = u"Vespar Downloader";
 constexpr char16_t kBase[] = u"http://cdn.example/c/";
 
+// Notes every write and sync with the file it went to.
+class RecordingFileSystem : public PosixFileSystem {
+ public:
+  int OpenForWrite(const std::string& path, OpenMode mode, int* fd) override {
+    int error = PosixFileSystem::OpenForWrite(path, mode, fd);
+    std::lock_guard<std::mutex> lock(mutex);
+    if (error == 0) paths[*fd] = path.substr(path.rfind('/') + 1);
+    return error;
+  }
+  int WriteAt(int fd, const void* data, size_t size, int64_t offset,
+              size_t* written) override {
+    Note("write ", fd);
+    return PosixFileSystem::WriteAt(fd, data, size, offset, written);
+  }
+  int SyncData(int fd) override {
+    Note("sync ", fd);
+    return PosixFileSystem::SyncData(fd);
+  }
+  void Note(const char* what, int fd) {
+    std::lock_guard<std::mutex> lock(mutex);
+    log.push_back(what + paths[fd]);
+  }
+  std::mutex mutex;
+  std::map<int, std::string> paths;
+  std::vector<std::string> log;
+};
+
 class ResumeStoreTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -211,7 +238,7 @@ TEST_F(ResumeStoreTest, ListNeverFinalResumesNothingAndKeepsTheFile) {
   EXPECT_EQ(before, Contents());
 }
 
-TEST_F(ResumeStoreTest, ProgressIsSavedAtMostEveryFiveSeconds) {
+TEST_F(ResumeStoreTest, SavedAtMostEveryFiveSecondsAndPutOffChangesComeDue) {
   MakePartFile(u"a.pak", 1000);
   ASSERT_EQ(1, store_->ReadResumeFile(manager_));  // no file yet
   CPartWorker* part = AddWorker(u"a.pak", 0, 0, 999, 0);
@@ -220,16 +247,17 @@ TEST_F(ResumeStoreTest, ProgressIsSavedAtMostEveryFiveSeconds) {
     CheckpointReason reason;
     int64_t current;  // the part's offset when the manager calls
     bool saves;
+    int dueInMs;  // what the store asks of the manager's wait afterwards
   } kSteps[] = {
-      {0, CheckpointReason::kProgress, 16, true},  // the first block is saved at once
-      {1000, CheckpointReason::kProgress, 32, false},
-      {3999, CheckpointReason::kProgress, 48, false},  // 4.999 s after the save
-      {1, CheckpointReason::kProgress, 64, true},      // 5 s
-      {10, CheckpointReason::kPartEnded, 80, true},    // part ends: always
-      {4000, CheckpointReason::kProgress, 96, false},  // counted from that save
-      {990, CheckpointReason::kProgress, 112, false},
-      {10, CheckpointReason::kProgress, 128, true},
-      {60000, CheckpointReason::kProgress, 144, true},
+      {0, CheckpointReason::kProgress, 16, true, -1},  // the first change is saved at once
+      {1000, CheckpointReason::kProgress, 32, false, 4001},
+      {3999, CheckpointReason::kPartEnded, 48, false, 2},  // a part end waits as well
+      {1, CheckpointReason::kDue, 64, true, -1},  // 5 s: saved as it stands now
+      {10, CheckpointReason::kPartEnded, 80, false, 4991},
+      {4000, CheckpointReason::kDue, 80, false, 991},  // woken early: still waits
+      {990, CheckpointReason::kDue, 80, true, -1},
+      {10, CheckpointReason::kDue, 80, false, -1},  // nothing put off: nothing written
+      {60000, CheckpointReason::kProgress, 96, true, -1},
   };
   int64_t savedOffset = -1;
   int expectedWrites = 0;
@@ -244,6 +272,7 @@ TEST_F(ResumeStoreTest, ProgressIsSavedAtMostEveryFiveSeconds) {
       savedOffset = step.current;
     }
     EXPECT_EQ(expectedWrites, writes_);
+    EXPECT_EQ(step.dueInMs, store_->CheckpointDueInMs());
     std::vector<ResumeEntry> disk = OnDisk();
     ASSERT_EQ(1u, disk.size());
     EXPECT_EQ(savedOffset, disk[0].currentOffset);
@@ -268,6 +297,7 @@ TEST_F(ResumeStoreTest, SavedPartsStayUntilReplacedOrDiscarded) {
 
   // a.pak runs; b.pak's saved part is still waiting for its turn.
   AddWorker(u"a.pak", 0, 0, 999, 200);
+  clockMs_ += 5000;
   store_->Checkpoint(manager_, CheckpointReason::kPartEnded);
   disk = OnDisk();
   ASSERT_EQ(2u, disk.size());
@@ -278,6 +308,7 @@ TEST_F(ResumeStoreTest, SavedPartsStayUntilReplacedOrDiscarded) {
 
   // A record of this run for b.pak replaces the saved part.
   AddWorker(u"b.pak", 0, 0, 999, 0);
+  clockMs_ += 5000;
   store_->Checkpoint(manager_, CheckpointReason::kPartEnded);
   disk = OnDisk();
   ASSERT_EQ(2u, disk.size());
@@ -286,6 +317,7 @@ TEST_F(ResumeStoreTest, SavedPartsStayUntilReplacedOrDiscarded) {
   // A folder change discards everything saved and planned: gone for good.
   manager_.workers.clear();
   manager_.savedParts.clear();
+  clockMs_ += 5000;
   store_->Checkpoint(manager_, CheckpointReason::kPartEnded);
   EXPECT_TRUE(OnDisk().empty());
   EXPECT_EQ("", Contents());
@@ -299,32 +331,6 @@ TEST_F(ResumeStoreTest, SavedPartsStayUntilReplacedOrDiscarded) {
 }
 
 TEST_F(ResumeStoreTest, PartFileIsFlushedBeforeItsOffsetIsRecorded) {
-  // Notes every write and sync with the file it went to.
-  class RecordingFileSystem : public PosixFileSystem {
-   public:
-    int OpenForWrite(const std::string& path, OpenMode mode, int* fd) override {
-      int error = PosixFileSystem::OpenForWrite(path, mode, fd);
-      std::lock_guard<std::mutex> lock(mutex);
-      if (error == 0) paths[*fd] = path.substr(path.rfind('/') + 1);
-      return error;
-    }
-    int WriteAt(int fd, const void* data, size_t size, int64_t offset,
-                size_t* written) override {
-      Note("write ", fd);
-      return PosixFileSystem::WriteAt(fd, data, size, offset, written);
-    }
-    int SyncData(int fd) override {
-      Note("sync ", fd);
-      return PosixFileSystem::SyncData(fd);
-    }
-    void Note(const char* what, int fd) {
-      std::lock_guard<std::mutex> lock(mutex);
-      log.push_back(what + paths[fd]);
-    }
-    std::mutex mutex;
-    std::map<int, std::string> paths;
-    std::vector<std::string> log;
-  };
   RecordingFileSystem fs;
   SetFileSystem(&fs);
   MakePartFile(u"a.pak", 0);
@@ -342,6 +348,61 @@ TEST_F(ResumeStoreTest, PartFileIsFlushedBeforeItsOffsetIsRecorded) {
   EXPECT_EQ(10, OnDisk().at(0).currentOffset);
 }
 
+TEST_F(ResumeStoreTest, OnlyPartFilesWhoseOffsetsMovedAreFlushedAgain) {
+  RecordingFileSystem fs;
+  SetFileSystem(&fs);
+  MakePartFile(u"a.pak", 1000);
+  const std::string bPath = MakePartFile(u"b.pak", 1000);
+  CPartWorker* a = AddWorker(u"a.pak", 0, 0, 999, 100);
+  AddWorker(u"b.pak", 0, 0, 999, 1000, PART_COMPLETE);
+  auto syncs = [&fs] {
+    std::lock_guard<std::mutex> lock(fs.mutex);
+    std::vector<std::string> found;
+    for (const std::string& line : fs.log) {
+      if (line.rfind("sync ", 0) == 0 && line.find(".pak.tmp") != std::string::npos)
+        found.push_back(line.substr(5));
+    }
+    fs.log.clear();
+    return found;
+  };
+  using Names = std::vector<std::string>;
+
+  store_->Checkpoint(manager_, CheckpointReason::kProgress);
+  EXPECT_EQ(syncs(), (Names{"a.pak.tmp", "b.pak.tmp"}));
+  a->currentOffset = 200;
+  clockMs_ += 5000;
+  store_->Checkpoint(manager_, CheckpointReason::kProgress);
+  EXPECT_EQ(syncs(), Names{"a.pak.tmp"});  // the finished b.pak is not flushed again
+  clockMs_ += 5000;
+  EXPECT_EQ(0, store_->WriteResumeFile(manager_));
+  EXPECT_EQ(syncs(), Names{});
+  std::vector<ResumeEntry> disk = OnDisk();
+  ASSERT_EQ(2u, disk.size());
+  EXPECT_EQ(200, disk[0].currentOffset);
+  EXPECT_TRUE(disk[1].hasStamp);
+
+  // b.pak made anew behind the store's back keeps the old stamp in the file,
+  // so the next run does not take the new file for the finished one.
+  ASSERT_EQ(0, ::unlink(bPath.c_str()));
+  MakePartFile(u"b.pak", 1000);
+  a->currentOffset = 300;
+  clockMs_ += 5000;
+  store_->Checkpoint(manager_, CheckpointReason::kProgress);
+  EXPECT_EQ(syncs(), Names{"a.pak.tmp"});
+  SetFileSystem(nullptr);
+  for (int fd : manager_.heldFiles) ::close(fd);
+  manager_.heldFiles.clear();
+  CDownloadManager next;
+  next.downloadFolder = downloads_;
+  MakeStore();
+  ASSERT_EQ(0, store_->ReadResumeFile(next));
+  ASSERT_EQ(1u, next.savedParts.size());
+  EXPECT_EQ(u"a.pak", next.savedParts[0].fileName);
+  EXPECT_EQ(300, next.savedParts[0].currentOffset);
+  for (int fd : next.heldFiles) ::close(fd);
+  next.heldFiles.clear();
+}
+
 TEST_F(ResumeStoreTest, FailedWriteKeepsThePreviousFileAndRecovers) {
   MakePartFile(u"a.pak", 1000);
   CPartWorker* part = AddWorker(u"a.pak", 0, 0, 999, 100);
@@ -354,15 +415,20 @@ TEST_F(ResumeStoreTest, FailedWriteKeepsThePreviousFileAndRecovers) {
   SetFileSystem(&fs);
   fs.FailWrites(ENOSPC);
   part->currentOffset = 500;
+  clockMs_ += 5000;
   store_->Checkpoint(manager_, CheckpointReason::kPartEnded);
   EXPECT_EQ(ENOSPC, lastStatus_.error);
   EXPECT_EQ(1, store_->WriteResumeFile(manager_));
   EXPECT_EQ(previous, Contents());
+  // The failed checkpoint is tried again one interval later.
+  EXPECT_EQ(5001, store_->CheckpointDueInMs());
 
   fs.ClearFaults();
-  store_->Checkpoint(manager_, CheckpointReason::kPartEnded);
+  clockMs_ += 5000;
+  store_->Checkpoint(manager_, CheckpointReason::kDue);
   EXPECT_TRUE(lastStatus_.ok());
   EXPECT_EQ(500, OnDisk().at(0).currentOffset);
+  EXPECT_EQ(-1, store_->CheckpointDueInMs());
 }
 
 TEST_F(ResumeStoreTest, CompleteDownloadLeavesNoFile) {
@@ -371,8 +437,10 @@ TEST_F(ResumeStoreTest, CompleteDownloadLeavesNoFile) {
   store_->Checkpoint(manager_, CheckpointReason::kPartEnded);
   ASSERT_TRUE(FileExists());
   manager_.allDone = true;
+  clockMs_ += 5000;
   store_->Checkpoint(manager_, CheckpointReason::kPartEnded);
   EXPECT_TRUE(FileExists());  // only the end of the thread removes it
+  EXPECT_EQ(-1, store_->CheckpointDueInMs());  // and nothing is put off for it
   EXPECT_EQ(0, store_->WriteResumeFile(manager_));
   EXPECT_FALSE(FileExists());
   store_->Checkpoint(manager_, CheckpointReason::kProgress);
