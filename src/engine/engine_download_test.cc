@@ -8,6 +8,7 @@
 
 #include "src/engine/download_list_poster.h"
 #include "src/engine/engine_test_fixture.h"
+#include "src/platform/file_system.h"
 #include "src/platform/thread_start.h"
 
 namespace vespar::engine_testing {
@@ -117,6 +118,49 @@ TEST_F(DownloadTest, SeveralFilesInTheirFolders) {
   EXPECT_EQ(completed, (std::vector<std::u16string>{u"a.dat", u"patch", u"top.txt"}));
   EXPECT_EQ(manager_->totalSize.load(), 70000 + 1 + 33333);
   EXPECT_EQ(manager_->totalWritten.load(), 70000 + 1 + 33333);
+  // A finished part's thread is gone once its end is handled, not kept (with
+  // its stack) until the manager ends: a long list costs no memory per file.
+  ASSERT_EQ(manager_->workers.size(), 3u);
+  for (const auto& part : manager_->workers) EXPECT_FALSE(part->workerThread.joinable());
+}
+
+// The disk write of a large file overlaps its transfer: the written bytes
+// are handed to write-back in chunks while the parts run and the rest when
+// each part ends, so the flush before a checkpoint finds little to do.
+TEST_F(DownloadTest, WrittenBytesAreSentToDiskOnceWhileTheTransferRuns) {
+  class WriteBackLog : public PosixFileSystem {
+   public:
+    int StartWriteBack(int fd, int64_t offset, int64_t length) override {
+      std::lock_guard<std::mutex> lock(mutex);
+      ranges.emplace_back(offset, length);
+      return PosixFileSystem::StartWriteBack(fd, offset, length);
+    }
+    std::mutex mutex;
+    std::vector<std::pair<int64_t, int64_t>> ranges;
+  };
+  WriteBackLog fs;
+  SetFileSystem(&fs);
+  struct Restore {
+    ~Restore() { SetFileSystem(nullptr); }
+  } restore;
+  constexpr int64_t kMiB = 1 << 20;
+  const int64_t size = 25 * kMiB + 5;  // parts [0, 10 MiB) and [10 MiB, size)
+  const std::string content = TestBytes(size, 9);
+  server_->AddFile("/big.bin", content);
+  manager_->SetPartsAtOnceOverride(2);
+  manager_->SetMaxPartSize(10 * kMiB);
+  StartManager();
+  ASSERT_TRUE(Download({Url("/big.bin")}));
+  EXPECT_TRUE(ReadFile(LocalPath("big.bin")) == content);
+
+  std::lock_guard<std::mutex> lock(fs.mutex);
+  std::vector<std::pair<int64_t, int64_t>> ranges = fs.ranges;
+  std::sort(ranges.begin(), ranges.end());
+  EXPECT_EQ(ranges, (std::vector<std::pair<int64_t, int64_t>>{{0, 8 * kMiB},
+                                                               {8 * kMiB, 2 * kMiB},
+                                                               {10 * kMiB, 6 * kMiB},
+                                                               {16 * kMiB, 8 * kMiB},
+                                                               {24 * kMiB, kMiB + 5}}));
 }
 
 TEST_F(DownloadTest, LargeFileInMorePartsThanRunAtOnce) {

@@ -48,6 +48,10 @@ int PosixFileSystem::SyncData(int fd) {
   return ::fdatasync(fd) == 0 ? 0 : errno;
 }
 
+int PosixFileSystem::StartWriteBack(int fd, int64_t offset, int64_t length) {
+  return ::sync_file_range(fd, offset, length, SYNC_FILE_RANGE_WRITE) == 0 ? 0 : errno;
+}
+
 int PosixFileSystem::Truncate(int fd, int64_t size) {
   return ::ftruncate(fd, size) == 0 ? 0 : errno;
 }
@@ -92,6 +96,10 @@ int PosixFileSystem::RenameNoReplace(const std::string& from, const std::string&
 
 int PosixFileSystem::MakeFolders(const std::string& path) {
   if (path.empty()) return ENOENT;
+  // Usually the folder is there already: one look instead of a mkdir for
+  // every component.
+  struct stat existing;
+  if (::stat(path.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode)) return 0;
   std::string partial;
   size_t pos = 0;
   while (pos <= path.size()) {

@@ -31,6 +31,9 @@ class FileSystem {
   virtual int WriteAt(int fd, const void* data, size_t size, int64_t offset,
                       size_t* written) = 0;
   virtual int SyncData(int fd) = 0;
+  // Starts writing the dirty pages of `length` bytes from `offset` to disk
+  // and returns without waiting, so a later SyncData finds less to do.
+  virtual int StartWriteBack(int fd, int64_t offset, int64_t length) = 0;
   virtual int Truncate(int fd, int64_t size) = 0;
   virtual int Close(int fd) = 0;
 
@@ -56,6 +59,7 @@ class PosixFileSystem : public FileSystem {
   int WriteAt(int fd, const void* data, size_t size, int64_t offset,
               size_t* written) override;
   int SyncData(int fd) override;
+  int StartWriteBack(int fd, int64_t offset, int64_t length) override;
   int Truncate(int fd, int64_t size) override;
   int Close(int fd) override;
   bool Exists(const std::string& path) override;
@@ -89,6 +93,9 @@ class FaultInjectingFileSystem : public FileSystem {
   int WriteAt(int fd, const void* data, size_t size, int64_t offset,
               size_t* written) override;
   int SyncData(int fd) override { return base_->SyncData(fd); }
+  int StartWriteBack(int fd, int64_t offset, int64_t length) override {
+    return base_->StartWriteBack(fd, offset, length);
+  }
   int Truncate(int fd, int64_t size) override { return base_->Truncate(fd, size); }
   int Close(int fd) override { return base_->Close(fd); }
   bool Exists(const std::string& path) override { return base_->Exists(path); }
