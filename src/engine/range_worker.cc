@@ -23,7 +23,10 @@ namespace vespar {
 namespace {
 
 constexpr size_t kHeadBufferSize = 40960;
-constexpr size_t kBlockSize = 16384;
+// Every block costs a round trip of thread wake-ups (worker, manager, front
+// end); at 16 KiB they took about half the CPU of a fast transfer. A receive
+// rarely fills 256 KiB except when the data comes faster than it is written.
+constexpr size_t kBlockSize = 256 * 1024;
 
 enum class Interrupt { kNone, kCancel, kStop };
 
@@ -224,8 +227,7 @@ bool RangeWorker::HandOver(const char* data, size_t n) {
   auto request = std::make_unique<WriteRequest>();
   request->part = &part_;
   request->length = static_cast<uint32_t>(n);
-  request->data.reset(new char[n]);
-  memcpy(request->data.get(), data, n);
+  request->data = data;
   part_.position += static_cast<int64_t>(n);
   part_.writeDone->Reset();
   if (!PostThreadRecord(manager_, MGRM_WRITE_DATA, 0, request)) {

@@ -63,7 +63,9 @@ struct PartRowRecord {
 struct WriteRequest {
   CPartWorker* part = nullptr;
   uint32_t length = 0;
-  std::unique_ptr<char[]> data;
+  // The worker's own receive buffer, lent without a copy: the worker touches
+  // it again only after the manager has set the part's writeDone.
+  const char* data = nullptr;
 };
 
 // With MGRM_SET_FOLDER.
