@@ -21,7 +21,7 @@ namespace vespar {
 
 namespace {
 
-constexpr int kReceiveBufferBytes = 65536;
+constexpr int kReceiveBufferBytes = 65536;  // the least a connection gets
 constexpr size_t kHostNameLimit = 255;  // bytes in the wire code page
 constexpr int kProbeConnectMs = 5000;
 
@@ -146,7 +146,12 @@ int OpenSocket(Connection& c) {
   c.lastError = 0;
   c.socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
   if (c.socket < 0) return Fail(c, errno, -1);
-  int size = kReceiveBufferBytes;
+  int size = 0;
+  socklen_t length = sizeof size;
+  if (::getsockopt(c.socket, SOL_SOCKET, SO_RCVBUF, &size, &length) != 0)
+    return Fail(c, errno, 1);
+  if (size >= kReceiveBufferBytes) return 0;  // left to autotuning
+  size = kReceiveBufferBytes;
   if (::setsockopt(c.socket, SOL_SOCKET, SO_RCVBUF, &size, sizeof size) != 0)
     return Fail(c, errno, 1);
   return 0;

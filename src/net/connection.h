@@ -30,9 +30,12 @@ struct Connection {
 // errno to the program's error numbering.
 int ToWinsockError(int errno_value);
 
-// Closes an open socket first, creates a TCP socket and sets its receive
-// buffer to 65536 bytes. 0 success; -1 socket creation failed; 1 the option
-// could not be set.
+// Closes an open socket first and creates a TCP socket whose receive buffer
+// holds at least 65536 bytes. The buffer is set only when the system starts
+// it smaller: setting it turns off the kernel's receive-buffer autotuning and
+// holds the TCP window near that size, which caps a connection at 64 KiB per
+// round trip. 0 success; -1 socket creation failed; 1 the buffer could not be
+// read or set.
 int OpenSocket(Connection& c);
 
 // Shuts down and closes the socket if open. Always 0; safe to repeat.
