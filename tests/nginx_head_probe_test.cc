@@ -83,7 +83,9 @@ TEST_F(NginxHeadProbeTest, ProbesSizesAndStatusesWithAbsoluteFormRequests) {
     EXPECT_EQ(conn.lastError, 0);
     // nginx ends an HTTP/1.0 exchange with "Connection: close"; the probe
     // closes its side when the answer was a 200 with a length.
-    if (c.status == 200) EXPECT_EQ(conn.socket, -1);
+    if (c.status == 200) {
+      EXPECT_EQ(conn.socket, -1);
+    }
     ++probes;
 
     std::vector<std::string> lines = nginx_->WaitForRequests(probes);

@@ -33,7 +33,9 @@ TEST(ListingHeadTest, StatusAndLength) {
     SCOPED_TRACE(c.head);
     ListingHead head = ParseListingHead(c.head);
     EXPECT_EQ(head.outcome, c.outcome);
-    if (c.outcome == O::kOk) EXPECT_EQ(head.contentLength, c.length);
+    if (c.outcome == O::kOk) {
+      EXPECT_EQ(head.contentLength, c.length);
+    }
     EXPECT_EQ(ListingHeadResultCode(head.outcome), c.code);
   }
 }

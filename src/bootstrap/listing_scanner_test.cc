@@ -58,7 +58,9 @@ TEST(ListingScannerTest, FileNameOfLink) {
     SCOPED_TRACE(c.link);
     std::optional<std::u16string> name = LinkFileName(c.link);
     ASSERT_EQ(name.has_value(), c.followed);
-    if (c.followed) EXPECT_EQ(*name, c.name);
+    if (c.followed) {
+      EXPECT_EQ(*name, c.name);
+    }
   }
 }
 

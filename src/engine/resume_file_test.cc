@@ -263,11 +263,15 @@ TEST_F(ResumeFileTest, DropsPartsThatCannotBeRight) {
     std::string path = ToUtf8(downloads_) + "a.pak.tmp";
     (void)std::system(("rm -rf '" + path + "'").c_str());
     if (c.fileBytes >= 0) MakePartFile(u"a.pak", c.fileBytes);
-    if (c.fileBytes == -2) ASSERT_EQ(0, ::mkdir(path.c_str(), 0755));
+    if (c.fileBytes == -2) {
+      ASSERT_EQ(0, ::mkdir(path.c_str(), 0755));
+    }
     // Write with the part file present so that a stamp is recorded.
     if (c.fileBytes == -1) MakePartFile(u"a.pak", 600);
     ASSERT_TRUE(Write({Entry(u"a.pak", 0, 0, c.end, c.current)}).ok());
-    if (c.fileBytes == -1) ASSERT_EQ(0, ::unlink(path.c_str()));
+    if (c.fileBytes == -1) {
+      ASSERT_EQ(0, ::unlink(path.c_str()));
+    }
     ResumeReadResult r = Read(c.listed ? std::vector<std::u16string>{u"a.pak"}
                                        : std::vector<std::u16string>{u"b.pak"});
     EXPECT_TRUE(r.belongs);

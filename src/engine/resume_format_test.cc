@@ -239,7 +239,9 @@ TEST(ResumeFormatTest, StampNeedsBothHalves) {
     ResumeDocument doc = ParseResumeText(Header("1") + Section("FILE_0000", c.extra));
     ASSERT_EQ(1u, doc.entries.size());
     EXPECT_EQ(c.hasStamp, doc.entries[0].hasStamp);
-    if (c.hasStamp) EXPECT_EQ(StampFromHalves(-5, 7), doc.entries[0].stamp);
+    if (c.hasStamp) {
+      EXPECT_EQ(StampFromHalves(-5, 7), doc.entries[0].stamp);
+    }
   }
 }
 

@@ -408,7 +408,9 @@ TEST_F(ResolveTest, ResolveHost) {
       resolver_.questions = 0;
       uint32_t address = 12345;
       EXPECT_EQ(ResolveHost(c.token, &address, mode), c.result);
-      if (c.address) EXPECT_EQ(address, Address(c.address));
+      if (c.address) {
+        EXPECT_EQ(address, Address(c.address));
+      }
       EXPECT_EQ(resolver_.questions, c.questions);
       EXPECT_EQ(Logged().substr(before.size()),
                 mode == ResolveLog::kQuiet ? "" : c.logged);

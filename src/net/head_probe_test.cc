@@ -189,7 +189,9 @@ TEST(HeadProbeTest, ProbesOverARealSocket) {
     EXPECT_EQ(HeadProbe(conn, u"http://127.0.0.1:8080/file.bin", c.timeout_ms), c.result);
     EXPECT_EQ(conn.status, c.status);
     EXPECT_EQ(conn.socket == -1, c.closed);
-    if (c.lastError >= 0) EXPECT_EQ(conn.lastError, c.lastError);
+    if (c.lastError >= 0) {
+      EXPECT_EQ(conn.lastError, c.lastError);
+    }
     EXPECT_EQ(peer.Request(), "HEAD http://127.0.0.1:8080/file.bin HTTP/1.0\r\n\r\n");
   }
 }

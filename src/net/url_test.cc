@@ -248,7 +248,9 @@ TEST(UrlTest, Utf8ToAnsiStopsAtItsLimitOnACharacterBoundary) {
     // character.
     std::string full = ToWire(FromUtf8(in));
     EXPECT_EQ(full.compare(0, out.size(), out), 0);
-    if (c.prefix.size() < 2) EXPECT_EQ(out.substr(out.size() - 2), "\xB0\xA1");
+    if (c.prefix.size() < 2) {
+      EXPECT_EQ(out.substr(out.size() - 2), "\xB0\xA1");
+    }
   }
 }
 
